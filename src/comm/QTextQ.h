@@ -1,0 +1,43 @@
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <string>
+
+namespace tarnflow {
+
+// Kinds of status text; the log draws them blue, red and black.
+inline constexpr int TEXT_NOTICE = 2;
+inline constexpr int TEXT_ERROR = 3;
+inline constexpr int TEXT_PROGRESS = 4;
+
+struct CTextQItem {
+    int type = 0;
+    std::string text;
+};
+
+// One entry's queue of typed status texts. Any thread adds; the user-interface thread takes
+// items out, oldest first. No length limit; nothing is dropped.
+class CTextQ {
+public:
+    CTextQ() = default;
+    virtual ~CTextQ() = default;
+    CTextQ(const CTextQ&) = delete;
+    CTextQ& operator=(const CTextQ&) = delete;
+
+    // Appends an item (an empty text too). Always 1.
+    int Add(int type, const std::string& text);
+
+    // 1 and the oldest item moved into `item`; 0 and `item` untouched when the queue is empty.
+    int RemoveHead(CTextQItem& item);
+
+    void RemoveAll();
+
+    size_t GetCount() const;
+
+private:
+    mutable std::mutex lock_;
+    std::deque<CTextQItem> items_;
+};
+
+}  // namespace tarnflow
