@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The test command: installs missing packages, configures, builds with -j2 and runs every test.
+#   scripts/run-tests.sh          normal build in build/
+#   scripts/run-tests.sh --asan   AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
+#   scripts/run-tests.sh --tsan   ThreadSanitizer in build-tsan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+sanitize=""
+case "${1:-}" in
+    "") ;;
+    --asan) build=build-asan; sanitize=address ;;
+    --tsan) build=build-tsan; sanitize=thread ;;
+    *) echo "usage: $0 [--asan|--tsan]" >&2; exit 2 ;;
+esac
+
+scripts/install-deps.sh
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNFLOW_SANITIZE="$sanitize"
+cmake --build "$build" -j2
+ctest --test-dir "$build" -j2 --output-on-failure --timeout 300
