@@ -73,11 +73,12 @@ void CThreadRX::ReadBurst() {
 
 void CThreadRX::End() {
     std::this_thread::yield();
-    if (ownerWnd != nullptr) {
-        ownerWnd->PostMessage(WM_RX_THREAD_END, static_cast<uintptr_t>(entryIndex), 0);
-    }
+    // The flag goes up before the notice, so whoever handles the notice sees the thread as over.
     if (entryIndex >= 0 && entryIndex < kEntryCount) {
         rxStopFlag[entryIndex].store(1);
+    }
+    if (ownerWnd != nullptr) {
+        ownerWnd->PostMessage(WM_RX_THREAD_END, static_cast<uintptr_t>(entryIndex), 0);
     }
     Trace("END__RX\n");
 }
