@@ -28,10 +28,8 @@ public:
     virtual void SetElapsedText(const std::string& text) = 0;
 
     // Data exchange: true copies the controls into the engine's selection, false the other way.
+    // (The font address check itself is the engine's: CDloadEngine::ValidateFontAddress.)
     virtual void UpdateData(bool saveAndValidate) = 0;
-    // Pulls, checks the font address and sets the selection's fontStartAddress; false after
-    // telling the operator what is wrong.
-    virtual bool ValidateFontAddress() = 0;
 
     // The enable rules of the controls, run by the update timer.
     virtual void UpdateDialogControls() {}
