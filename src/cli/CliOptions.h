@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "cli/HeadlessHost.h"
+#include "engine/DownloadSelection.h"
+
+namespace tarnflow::cli {
+
+struct CliOptions {
+    DownloadSelection selection;
+    std::vector<std::string> ports;  // --port, in order
+    bool search = false;
+    int waitPorts = 0;
+    int waitSeconds = 60;
+    QuestionPolicy questions = QuestionPolicy::Ask;
+    bool questionsGiven = false;
+    std::string jsonPath;
+    bool help = false;
+};
+
+struct ParseResult {
+    bool ok = false;
+    std::string error;  // for bad usage
+    CliOptions options;
+};
+
+ParseResult ParseOptions(const std::vector<std::string>& args);
+
+// The checks the window makes before a download can start: one image group, the extension of
+// every chosen file. Returns the message for the operator, empty when all is well.
+std::string CheckSelection(const DownloadSelection& selection);
+
+// The extension a kind's files must have ("bin", "rbin", "lfs", "ffs").
+const char* ImageExtension(int kind);
+// The lower-cased text after the last dot of the file name (empty without one) equals it.
+bool HasImageExtension(const std::string& path, int kind);
+
+const char* UsageText();
+
+}  // namespace tarnflow::cli

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "engine/DloadEngine.h"
+#include "engine/EngineHost.h"
+#include "platform/MessageLoop.h"
+
+namespace tarnflow::cli {
+
+enum class QuestionPolicy { Yes, No, Ask };
+
+// The engine's host without a window: timers and posted messages on a MessageLoop, status
+// texts and progress on standard output, message boxes on standard error, questions answered
+// by policy or asked on the terminal.
+class HeadlessHost : public IEngineHost {
+public:
+    HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress);
+
+    void AttachEngine(CDloadEngine* engine) { engine_ = engine; }
+
+    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+    int MessageBox(const std::string& text, MessageBoxStyle style) override;
+    void SetTimer(uint32_t id, int intervalMs) override;
+    void KillTimer(uint32_t id) override;
+    void ShowEntryProgress(int entry, int stage, bool redraw) override;
+    void UpdateEntryLabels() override {}
+    void ResetProgressBars() override;
+    void AppendStatusItem(int entry, const CTextQItem& item) override;
+    void SetElapsedText(const std::string& text) override;
+    void UpdateData(bool) override {}
+
+    // Prints what is still queued for every entry, e.g. texts queued after an entry was closed.
+    void FlushQueuedTexts();
+    // Ends the live status line so that later output starts on a fresh line.
+    void FinishLiveLine();
+
+private:
+    void PrintLogLine(int entry, const std::string& line);
+    void RedrawLiveLine();
+
+    MessageLoop& loop_;
+    CDloadEngine* engine_ = nullptr;
+    QuestionPolicy policy_;
+    bool live_;
+    bool liveLineShown_ = false;
+    std::array<std::string, kEntryCount> lastLabel_;
+    std::array<std::string, kEntryCount> lastStage_;
+    std::string elapsed_;
+};
+
+// Splits a status text into the lines it prints as: surrounding newlines trimmed, every inner
+// newline starting a line of its own.
+std::vector<std::string> StatusLines(const std::string& text);
+
+}  // namespace tarnflow::cli
