@@ -78,6 +78,7 @@ void CDloadEngine::DownloadSub(int i) {
             } else {
                 e.link.RequestFlashErase2(eraseStart, byteCount);
             }
+            e.eraseWaitMs = 0;
             SetEntryTimer(i, TIMER_ERASE, 1000);
             return;
         case DL_BOOT_ERASE:

@@ -45,8 +45,13 @@ void CDloadEngine::OnEntryTimeout(int i) {
     EntryRecord& e = entries[i];
     host_.KillTimer(static_cast<uint32_t>(i));
     if (e.timerKind == TIMER_ERASE) {
-        // An erase may take as long as it needs.
-        host_.SetTimer(static_cast<uint32_t>(i), 1000);
+        e.eraseWaitMs += e.timerInterval;
+        if (e.eraseWaitMs < kEraseLimitMs) {
+            host_.SetTimer(static_cast<uint32_t>(i), 1000);
+            return;
+        }
+        QueueEntryText(i, TEXT_ERROR, "응답이 없습니다.");
+        MarkFailed(i);
         return;
     }
     ++e.noResponseCount;

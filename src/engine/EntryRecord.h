@@ -44,6 +44,10 @@ inline constexpr int PROG_COMPLETED = 5;
 
 inline constexpr int DOWNLOAD_COMPARE = 2;
 
+// An erase may take minutes, but a phone that never answers it must not hold the download for
+// ever: after this long the entry gives up as after an unanswered request.
+inline constexpr int kEraseLimitMs = 10 * 60 * 1000;
+
 // How an entry's part in the current download ended. Not a field of the original record: it
 // lets the engine end a download when no entry can still finish, and tells the front ends
 // which phones completed.
@@ -72,6 +76,7 @@ struct EntryRecord {
     int timerInterval = 0;
     int flashing = 0;
 
+    int eraseWaitMs = 0;  // how long the current erase has been waited for
     EntryOutcome outcome = EntryOutcome::None;
     int retries = 0;           // time-outs and re-sends, for the reports of the front ends
     uint64_t bytesWritten = 0;  // image bytes acknowledged by the phone
