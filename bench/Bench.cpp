@@ -51,7 +51,7 @@ int64_t NowMicros() {
 // A quiet host that notes when each answer was posted and when the engine had sent what the
 // answer is for.
 class BenchHost : public IEngineHost {
-public:
+  public:
     explicit BenchHost(MessageLoop& loop) : loop_(loop) {}
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
         if (message == WM_RX_PACKET && wParam < lastPost.size()) {
@@ -73,7 +73,7 @@ public:
 
     std::array<std::atomic<int64_t>, kEntryCount> lastPost{};
 
-private:
+  private:
     MessageLoop& loop_;
 };
 
@@ -127,14 +127,15 @@ double Percentile(std::vector<double> values, double p) {
         return 0;
     }
     std::sort(values.begin(), values.end());
-    const size_t at = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
+    const size_t at =
+        std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
     return values[at];
 }
 
 void RunDownloadBench(const std::string& program, const std::string& image, size_t imageBytes,
                       int phones, int baud) {
-    const std::string folder = std::filesystem::temp_directory_path() /
-                               ("tarnflow-bench-" + std::to_string(getpid()));
+    const std::string folder =
+        std::filesystem::temp_directory_path() / ("tarnflow-bench-" + std::to_string(getpid()));
     std::filesystem::remove_all(folder);
     Simulator sim = StartSimulator(program, phones, baud, folder);
     if (sim.pid <= 0) {
@@ -220,8 +221,8 @@ void RunDownloadBench(const std::string& program, const std::string& image, size
 }
 
 void RunCompareBench(size_t mib) {
-    const std::string folder = std::filesystem::temp_directory_path() /
-                               ("tarnflow-compare-" + std::to_string(getpid()));
+    const std::string folder =
+        std::filesystem::temp_directory_path() / ("tarnflow-compare-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     const size_t size = mib * 1024 * 1024;
     auto next = sample::PhoneCodeImage(size, 0, 5);
@@ -247,10 +248,10 @@ void RunCompareBench(size_t mib) {
     const double before = CpuSeconds();
     engine.OnCompare();
     const double cpu = CpuSeconds() - before;
-    std::printf("compare of two %zu MiB images: %d runs, %d windows, cpu %.3f s, peak rss %ld KiB "
-                "(before %ld KiB)\n",
-                mib, engine.runCount, engine.SumRunBlocks(engine.runCount), cpu, PeakKib(),
-                rssBefore);
+    std::printf(
+        "compare of two %zu MiB images: %d runs, %d windows, cpu %.3f s, peak rss %ld KiB "
+        "(before %ld KiB)\n",
+        mib, engine.runCount, engine.SumRunBlocks(engine.runCount), cpu, PeakKib(), rssBefore);
     std::filesystem::remove_all(folder);
 }
 
@@ -271,8 +272,8 @@ int main(int argc, char** argv) {
             compareMib = std::strtoul(argv[i + 1], nullptr, 10);
         }
     }
-    const std::string image =
-        std::filesystem::temp_directory_path() / ("tarnflow-bench-image-" + std::to_string(getpid()));
+    const std::string image = std::filesystem::temp_directory_path() /
+                              ("tarnflow-bench-image-" + std::to_string(getpid()));
     const size_t size = std::max<size_t>(kib, 2) * 1024;
     tarnflow::sample::WriteFile(image, tarnflow::sample::PhoneCodeImage(size, 0, 9));
     for (int phones : {1, 20}) {

@@ -16,7 +16,7 @@ namespace {
 
 // Takes every notification and answers every question with Yes, so all paths are reached.
 class SilentOwner : public IOwnerWindow {
-public:
+  public:
     void PostMessage(uint32_t, uintptr_t, intptr_t) override {}
     int MessageBox(const std::string&, MessageBoxStyle style) override {
         return style == MessageBoxStyle::Ok || style == MessageBoxStyle::Information ? IDOK : IDYES;
@@ -34,7 +34,8 @@ void ProcessReceivedInput(const uint8_t* data, size_t size) {
     CBssComm link;
     link.Attach(&owner, &queue);
     link.frameMode = data[0] & 1;
-    const size_t chunk = std::max<size_t>(1, std::min<size_t>(kReadChunkMax, (data[0] >> 1) * 4 + 1));
+    const size_t chunk =
+        std::max<size_t>(1, std::min<size_t>(kReadChunkMax, (data[0] >> 1) * 4 + 1));
     int keepGoing = 1;
     int chunks = 0;
     for (size_t at = 1; at < size; at += chunk) {

@@ -14,17 +14,20 @@ struct ImageOption {
 };
 
 constexpr ImageOption kImageOptions[] = {
-    {"--code", KIND_CODE_NEW},          {"--old", KIND_CODE_OLD},
-    {"--font", KIND_FONT},              {"--vpx-boot", KIND_VPX_BOOT},
-    {"--vpx-code", KIND_VPX_CODE},      {"--vpx-font", KIND_VPX_FONT},
-    {"--vpx-contents", KIND_VPX_CONTENTS}, {"--vpx-lfs", KIND_VPX_LFS},
+    {"--code", KIND_CODE_NEW},
+    {"--old", KIND_CODE_OLD},
+    {"--font", KIND_FONT},
+    {"--vpx-boot", KIND_VPX_BOOT},
+    {"--vpx-code", KIND_VPX_CODE},
+    {"--vpx-font", KIND_VPX_FONT},
+    {"--vpx-contents", KIND_VPX_CONTENTS},
+    {"--vpx-lfs", KIND_VPX_LFS},
     {"--vpx-factoryfs", KIND_VPX_FACTORYFS},
 };
 
 bool ParseCount(const std::string& text, int low, int high, int& value) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](unsigned char c) {
-            return std::isdigit(c) != 0;
-        })) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(),
+                                     [](unsigned char c) { return std::isdigit(c) != 0; })) {
         return false;
     }
     const long parsed = std::strtol(text.c_str(), nullptr, 10);

@@ -19,7 +19,9 @@ namespace {
 constexpr uint32_t kInterruptCheckTimer = 900;
 std::atomic<bool> g_interrupted{false};
 
-void OnSignal(int) { g_interrupted.store(true); }
+void OnSignal(int) {
+    g_interrupted.store(true);
+}
 
 std::string PortNameFor(const std::string& node) {
     const int number = PortNames::NumberFor(node);
@@ -137,8 +139,9 @@ std::string ReportJson(const std::vector<EntryReport>& entries, int exitStatus) 
         std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
         json += (k == 0 ? "\n" : ",\n");
         json += "    {\"entry\": " + std::to_string(r.entry) + ", \"port\": " + JsonString(r.port) +
-                ", \"com\": " + std::to_string(r.comPort) + ", \"outcome\": " +
-                JsonString(r.outcome) + ", \"bytesWritten\": " + std::to_string(r.bytesWritten) +
+                ", \"com\": " + std::to_string(r.comPort) +
+                ", \"outcome\": " + JsonString(r.outcome) +
+                ", \"bytesWritten\": " + std::to_string(r.bytesWritten) +
                 ", \"retries\": " + std::to_string(r.retries) + ", \"seconds\": " + seconds + "}";
     }
     json += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";

@@ -46,9 +46,13 @@ int HeadlessHost::MessageBox(const std::string& text, MessageBoxStyle style) {
     }
 }
 
-void HeadlessHost::SetTimer(uint32_t id, int intervalMs) { loop_.SetTimer(id, intervalMs); }
+void HeadlessHost::SetTimer(uint32_t id, int intervalMs) {
+    loop_.SetTimer(id, intervalMs);
+}
 
-void HeadlessHost::KillTimer(uint32_t id) { loop_.KillTimer(id); }
+void HeadlessHost::KillTimer(uint32_t id) {
+    loop_.KillTimer(id);
+}
 
 void HeadlessHost::ResetProgressBars() {
     lastLabel_.fill({});

@@ -16,7 +16,7 @@ enum class QuestionPolicy { Yes, No, Ask };
 // texts and progress on standard output, message boxes on standard error, questions answered
 // by policy or asked on the terminal.
 class HeadlessHost : public IEngineHost {
-public:
+  public:
     HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress);
 
     void AttachEngine(CDloadEngine* engine) { engine_ = engine; }
@@ -37,7 +37,7 @@ public:
     // Ends the live status line so that later output starts on a fresh line.
     void FinishLiveLine();
 
-private:
+  private:
     void PrintLogLine(int entry, const std::string& line);
     void RedrawLiveLine();
 

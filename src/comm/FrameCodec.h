@@ -5,9 +5,9 @@
 
 namespace tarnflow {
 
-inline constexpr uint8_t kFrameFlag = 0x7E;      // start flag in frame mode, end flag always
-inline constexpr uint8_t kRawStartFlag = 0x7F;   // start flag while frame mode is off
-inline constexpr uint8_t kFrameEscape = 0x7D;    // next byte on the wire is data XOR 0x20
+inline constexpr uint8_t kFrameFlag = 0x7E;     // start flag in frame mode, end flag always
+inline constexpr uint8_t kRawStartFlag = 0x7F;  // start flag while frame mode is off
+inline constexpr uint8_t kFrameEscape = 0x7D;   // next byte on the wire is data XOR 0x20
 inline constexpr uint8_t kEscapeXor = 0x20;
 inline constexpr size_t kMaxRequestLength = 11;  // longest request a frame is built for
 inline constexpr size_t kFrameWorkSize = 100;    // encode buffer; an 11-byte request needs < 30
@@ -21,7 +21,7 @@ size_t EncodeFrame(const uint8_t* request, size_t length, bool frameMode, uint8_
 // The receive side of the framing: gathers the chunks of one receive burst and turns a complete
 // frame into a packet. Pure logic, no locking; the link serialises the calls.
 class FrameReceiver {
-public:
+  public:
     static constexpr size_t kRxBufferSize = 512;
     static constexpr size_t kDecodeSize = kRxBufferSize + 1;
 
@@ -47,7 +47,7 @@ public:
     // The stripped length of the last accepted packet (the decoded bytes may be fewer).
     size_t PacketLength() const { return packetLength_; }
 
-private:
+  private:
     Outcome DecodeFrame(bool frameMode);
 
     uint8_t rxBuffer_[kRxBufferSize] = {};

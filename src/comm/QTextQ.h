@@ -19,7 +19,7 @@ struct CTextQItem {
 // One entry's queue of typed status texts. Any thread adds; the user-interface thread takes
 // items out, oldest first. No length limit; nothing is dropped.
 class CTextQ {
-public:
+  public:
     CTextQ() = default;
     virtual ~CTextQ() = default;
     CTextQ(const CTextQ&) = delete;
@@ -35,7 +35,7 @@ public:
 
     size_t GetCount() const;
 
-private:
+  private:
     mutable std::mutex lock_;
     std::deque<CTextQItem> items_;
 };

@@ -10,7 +10,7 @@ namespace tarnflow {
 // to a temporary file renamed over the old one; a damaged or unreadable file reads as empty.
 // Values hold at most 127 characters. No instance state; user-interface thread.
 class CRegistry {
-public:
+  public:
     static constexpr const char* kKeyPath = "SOFTWARE\\ORVENNA\\TARNFLOW";
     static constexpr size_t kMaxValueLength = 127;
 

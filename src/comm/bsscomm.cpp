@@ -31,7 +31,9 @@ void PutLe32(uint8_t* out, uint32_t value) {
 
 CBssComm::CBssComm() = default;
 
-CBssComm::~CBssComm() { Shutdown(); }
+CBssComm::~CBssComm() {
+    Shutdown();
+}
 
 int CBssComm::Attach(IOwnerWindow* owner, CTextQ* queue) {
     ownerWnd = owner;
@@ -122,9 +124,13 @@ int CBssComm::Write(const uint8_t* bytes, int count) {
     return 1;
 }
 
-bool CBssComm::ArmReceiveWait() { return port_.IsOpen(); }
+bool CBssComm::ArmReceiveWait() {
+    return port_.IsOpen();
+}
 
-WaitResult CBssComm::WaitForInput() { return port_.WaitForInput(); }
+WaitResult CBssComm::WaitForInput() {
+    return port_.WaitForInput();
+}
 
 void CBssComm::BeginBurst() {
     std::lock_guard<std::mutex> guard(rxLock);
@@ -148,8 +154,7 @@ int CBssComm::ProcessReceived(const uint8_t* bytes, int length, int entry) {
         return 1;
     }
     std::lock_guard<std::mutex> guard(rxLock);
-    const auto outcome =
-        receiver_.Feed(bytes, static_cast<size_t>(length), frameMode.load() == 1);
+    const auto outcome = receiver_.Feed(bytes, static_cast<size_t>(length), frameMode.load() == 1);
     switch (outcome) {
         case FrameReceiver::Outcome::Overflow:
             return 0;
@@ -197,9 +202,13 @@ void CBssComm::PostText(int type, const std::string& text) {
     }
 }
 
-void CBssComm::PostErrorText(const std::string& text) { PostText(TEXT_ERROR, text); }
+void CBssComm::PostErrorText(const std::string& text) {
+    PostText(TEXT_ERROR, text);
+}
 
-void CBssComm::PostProgressText(const std::string& text) { PostText(TEXT_PROGRESS, text); }
+void CBssComm::PostProgressText(const std::string& text) {
+    PostText(TEXT_PROGRESS, text);
+}
 
 void CBssComm::SendRequest(const uint8_t* request, uint16_t length, const char* text) {
     PostProgressText(text);
@@ -240,8 +249,7 @@ void CBssComm::SendRawBlock(const BlockRecord& record) {
 
 void CBssComm::SendImageBlock(const BlockRecord& record) {
     SendRawBlock(record);
-    const uint16_t value =
-        record.data != nullptr ? BlockCheckValue(record.data, record.length) : 0;
+    const uint16_t value = record.data != nullptr ? BlockCheckValue(record.data, record.length) : 0;
     expectedAck[0] = static_cast<uint8_t>(value >> 8);
     expectedAck[1] = static_cast<uint8_t>(value & 0xFF);
 }

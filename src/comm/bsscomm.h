@@ -43,7 +43,7 @@ inline constexpr size_t kReadChunkMax = 512;
 // the text queue (locked itself). Open and Close must not run while a receive thread of an
 // earlier open is still using the port.
 class CBssComm {
-public:
+  public:
     CBssComm();
     virtual ~CBssComm();
     CBssComm(const CBssComm&) = delete;
@@ -113,7 +113,7 @@ public:
 
     SerialPort& Port() { return port_; }
 
-private:
+  private:
     int Configure();
     void PostText(int type, const std::string& text);
     void SendRequest(const uint8_t* request, uint16_t length, const char* text);

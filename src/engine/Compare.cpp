@@ -106,8 +106,9 @@ bool CDloadEngine::CompareFiles(const std::string& newPath, const std::string& o
             runTable.fill(CompareRun{});
             runCursor = 0;
             runCount = 0;
-            host_.MessageBox("Too many different blocks: more than 128 runs. Use a normal download.",
-                             MessageBoxStyle::Ok);
+            host_.MessageBox(
+                "Too many different blocks: more than 128 runs. Use a normal download.",
+                MessageBoxStyle::Ok);
             return false;
         }
         runTable[runCursor].start = chunkIndex;
@@ -119,7 +120,8 @@ bool CDloadEngine::CompareFiles(const std::string& newPath, const std::string& o
     }
     runCount = runCursor;
     QueueEntryText(1, TEXT_PROGRESS, Format(" 다운로드 반복 횟수 %d\n", runCount));
-    QueueEntryText(1, TEXT_PROGRESS, Format("Total Differnt Download Blocks %d\n", SumRunBlocks(runCount)));
+    QueueEntryText(1, TEXT_PROGRESS,
+                   Format("Total Differnt Download Blocks %d\n", SumRunBlocks(runCount)));
     QueueEntryText(1, TEXT_PROGRESS, "Compare Complete");
     return true;
 }

@@ -35,7 +35,7 @@ struct DeviceMapEntry {
 // responses and time-outs that drive them, and the differential compare. User-interface thread
 // only; receive threads reach it through posted messages (OnMessage) and the text queues.
 class CDloadEngine {
-public:
+  public:
     CDloadEngine(IEngineHost& host, IClock& clock);
     ~CDloadEngine();
     CDloadEngine(const CDloadEngine&) = delete;
@@ -131,7 +131,7 @@ public:
     CDloadFile image;
     CDloadFile oldImage;
 
-private:
+  private:
     bool SendBlockAt(int i, int index);
     void ShortPhaseEnd(int i);
     void ReleasePhase(bool showCompletion);
@@ -147,7 +147,9 @@ private:
     void ArmRetryTimer(int i);
     bool CompareFiles(const std::string& newPath, const std::string& oldPath);
     void ExtendRun(std::FILE* newFile, std::FILE* oldFile, uint64_t newLength);
-    uint32_t BlockAddress(int index) const { return blockBase + static_cast<uint32_t>(index) * 1024u; }
+    uint32_t BlockAddress(int index) const {
+        return blockBase + static_cast<uint32_t>(index) * 1024u;
+    }
 
     IEngineHost& host_;
     IClock& clock_;

@@ -26,7 +26,9 @@ void CDloadEngine::RetryTransfer(int i) {
     }
 }
 
-void CDloadEngine::ArmRetryTimer(int i) { SetEntryTimer(i, TIMER_TRANSFER, 5000); }
+void CDloadEngine::ArmRetryTimer(int i) {
+    SetEntryTimer(i, TIMER_TRANSFER, 5000);
+}
 
 bool CDloadEngine::EvaluateResponse(int i) {
     EntryRecord& e = entries[i];
@@ -48,9 +50,9 @@ bool CDloadEngine::EvaluateResponse(int i) {
                     e.bytesWritten += kBlockSize;
                     return true;
                 }
-                QueueEntryText(i, TEXT_NOTICE,
-                               AddressText("CRC Calc result Error at 0x%x",
-                                           BlockAddress(e.blockIndex - 1)));
+                QueueEntryText(
+                    i, TEXT_NOTICE,
+                    AddressText("CRC Calc result Error at 0x%x", BlockAddress(e.blockIndex - 1)));
                 ++e.retries;
                 e.link.SendRawBlock(CDloadFile::GetRetryPacket());
                 e.retryPending = 1;

@@ -257,8 +257,9 @@ bool CDloadEngine::PrepareImage() {
         byteCount = size - start;
     } else {
         m_dwImageSize = size;
-        eraseStart = currentKind == KIND_FONT ? selection.fontStartAddress
-                                               : static_cast<uint32_t>(RowFor(currentKind).eraseArea);
+        eraseStart = currentKind == KIND_FONT
+                         ? selection.fontStartAddress
+                         : static_cast<uint32_t>(RowFor(currentKind).eraseArea);
         blockBase = 0;
         byteCount = size;
     }

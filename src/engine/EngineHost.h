@@ -13,7 +13,7 @@ namespace tarnflow {
 // Qt window, the command line's headless host and the tests implement it. Every call but
 // PostMessage comes on the user-interface thread.
 class IEngineHost : public IOwnerWindow {
-public:
+  public:
     // Window timers by ID: periodic until killed; setting an armed ID replaces it.
     virtual void SetTimer(uint32_t id, int intervalMs) = 0;
     virtual void KillTimer(uint32_t id) = 0;

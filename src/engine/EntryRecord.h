@@ -78,7 +78,7 @@ struct EntryRecord {
 
     int eraseWaitMs = 0;  // how long the current erase has been waited for
     EntryOutcome outcome = EntryOutcome::None;
-    int retries = 0;           // time-outs and re-sends, for the reports of the front ends
+    int retries = 0;            // time-outs and re-sends, for the reports of the front ends
     uint64_t bytesWritten = 0;  // image bytes acknowledged by the phone
     int64_t startMs = 0;
     int64_t endMs = 0;

@@ -8,7 +8,7 @@ namespace tarnflow {
 // Total processor load in percent, sampled from a /proc/stat style file: the share of non-idle
 // time between two samples. A source that cannot be opened or read yields 0.
 class CPerfMonitor {
-public:
+  public:
     static constexpr const char* kDefaultSource = "/proc/stat";
 
     virtual ~CPerfMonitor() { Close(); }
@@ -20,7 +20,7 @@ public:
     // Load since the previous sample, 0 to 100; 0 for the first sample or an unreadable source.
     int GetCpuLoad();
 
-private:
+  private:
     struct Times {
         uint64_t busy = 0;
         uint64_t total = 0;

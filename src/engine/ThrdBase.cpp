@@ -2,7 +2,9 @@
 
 namespace tarnflow {
 
-CThreadBase::~CThreadBase() { Join(); }
+CThreadBase::~CThreadBase() {
+    Join();
+}
 
 bool CThreadBase::Resume() {
     if (thread_.joinable()) {

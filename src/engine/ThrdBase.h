@@ -7,7 +7,7 @@ namespace tarnflow {
 // A worker thread that is created idle, handed its parameters, then let run. The object owns
 // its std::thread and joins it on destruction, so nothing the thread uses can vanish under it.
 class CThreadBase {
-public:
+  public:
     CThreadBase() = default;
     virtual ~CThreadBase();
     CThreadBase(const CThreadBase&) = delete;
@@ -21,12 +21,12 @@ public:
 
     bool Started() const { return thread_.joinable(); }
 
-protected:
+  protected:
     virtual int Run() = 0;
     // Runs on the thread after Run, however Run returned.
     virtual void End() {}
 
-private:
+  private:
     std::thread thread_;
 };
 

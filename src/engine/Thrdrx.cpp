@@ -14,7 +14,9 @@ namespace {
 constexpr auto kBurstPause = std::chrono::milliseconds(5);
 }  // namespace
 
-CThreadRX::~CThreadRX() { Join(); }
+CThreadRX::~CThreadRX() {
+    Join();
+}
 
 void CThreadRX::Start(IOwnerWindow* owner, CBssComm* linkObject, CTextQ* queue, int entry) {
     ownerWnd = owner;

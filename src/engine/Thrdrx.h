@@ -23,7 +23,7 @@ extern std::atomic<int> rxStopFlag[kEntryCount];
 // Life: construct, Start (parameters), Resume (thread runs). The thread ends when the port is
 // closed or fails; the owner then joins it (Join or destruction) before it reuses the link.
 class CThreadRX : public CThreadBase {
-public:
+  public:
     static constexpr int kChunkMax = 512;
 
     ~CThreadRX() override;
@@ -37,11 +37,11 @@ public:
 
     int EntryIndex() const { return entryIndex; }
 
-protected:
+  protected:
     int Run() override;
     void End() override;
 
-private:
+  private:
     void ReadBurst();
 
     uint8_t chunkBuffer[kChunkMax + 1] = {};

@@ -9,7 +9,7 @@ namespace tarnflow {
 // above 70 % since the last change lengthens it by 500 ms (at most 4000), the fifth below 50 %
 // shortens it (at least 500); with no entry busy it is 500 again at once.
 class UpdateIntervalLadder {
-public:
+  public:
     static constexpr int kMinMs = 500;
     static constexpr int kMaxMs = 4000;
     static constexpr int kStepMs = 500;

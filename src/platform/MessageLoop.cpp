@@ -25,9 +25,13 @@ void MessageLoop::SetTimer(uint32_t id, int64_t intervalMs) {
     timers_[id] = Timer{interval, clock_.NowMs() + interval};
 }
 
-void MessageLoop::KillTimer(uint32_t id) { timers_.erase(id); }
+void MessageLoop::KillTimer(uint32_t id) {
+    timers_.erase(id);
+}
 
-bool MessageLoop::TimerArmed(uint32_t id) const { return timers_.count(id) != 0; }
+bool MessageLoop::TimerArmed(uint32_t id) const {
+    return timers_.count(id) != 0;
+}
 
 int64_t MessageLoop::TimerInterval(uint32_t id) const {
     const auto it = timers_.find(id);
@@ -66,7 +70,8 @@ bool MessageLoop::FireOneDueTimer() {
     const int64_t now = clock_.NowMs();
     auto due = timers_.end();
     for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-        if (it->second.dueMs <= now && (due == timers_.end() || it->second.dueMs < due->second.dueMs)) {
+        if (it->second.dueMs <= now &&
+            (due == timers_.end() || it->second.dueMs < due->second.dueMs)) {
             due = it;
         }
     }

@@ -21,7 +21,7 @@ namespace tarnflow {
 // it never sleeps for a timer: AdvanceBy moves the clock forward and fires the timers that fall
 // due on the way, in time order.
 class MessageLoop {
-public:
+  public:
     using MessageHandler = std::function<void(const Message&)>;
     using TimerHandler = std::function<void(uint32_t id)>;
 
@@ -53,7 +53,7 @@ public:
 
     int64_t NowMs() const { return clock_.NowMs(); }
 
-private:
+  private:
     struct Timer {
         int64_t intervalMs;
         int64_t dueMs;

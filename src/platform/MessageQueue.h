@@ -13,7 +13,7 @@ namespace tarnflow {
 // A thread-safe queue of posted notifications: any thread posts, the owner's thread takes them
 // in the order posted. The headless message loop and the tests' owner windows are built on it.
 class MessageQueue {
-public:
+  public:
     void Post(const Message& message);
 
     // The oldest message, or nothing when the queue is empty. Never blocks.
@@ -24,7 +24,7 @@ public:
 
     size_t Size() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<Message> messages_;

@@ -22,7 +22,7 @@ inline constexpr int IDNO = 7;
 // The window that owns the link objects, image files and receive threads: the main window, the
 // command line's headless host, or a test's stand-in.
 class IOwnerWindow {
-public:
+  public:
     virtual ~IOwnerWindow() = default;
 
     // Queues a notification for the owner's thread; never waits for it to be handled.

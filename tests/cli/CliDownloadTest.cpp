@@ -30,7 +30,7 @@ constexpr uint8_t kErase2 = 0xEF;
 // Simulated phones on pseudo-terminals and image files in a temporary folder; the command
 // line's download runs in-process against them.
 class CliDownload : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/tarnflow-cli-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -141,9 +141,8 @@ TEST_F(CliDownload, VpxBootAndCodeAreTwoPhasesWithOneJump) {
     StartPhones(2);
     const Bytes boot = sample::ImageBytes(3 * 1024, 14);
     const Bytes code = sample::ImageBytes(4 * 1024, 15);
-    ASSERT_EQ(Run({"--vpx-boot", WriteImage("b.bin", boot), "--vpx-code",
-                   WriteImage("c.bin", code)}),
-              0)
+    ASSERT_EQ(
+        Run({"--vpx-boot", WriteImage("b.bin", boot), "--vpx-code", WriteImage("c.bin", code)}), 0)
         << output_;
     for (const auto& phone : phones_) {
         EXPECT_EQ(phone->ReadArea(1, 0, boot.size()), boot);
@@ -155,8 +154,8 @@ TEST_F(CliDownload, VpxBootAndCodeAreTwoPhasesWithOneJump) {
 }
 
 TEST_F(CliDownload, AllSixVpxImagesAndEachKindAlone) {
-    const char* options[] = {"--vpx-boot", "--vpx-code", "--vpx-font",
-                             "--vpx-contents", "--vpx-lfs", "--vpx-factoryfs"};
+    const char* options[] = {"--vpx-boot",     "--vpx-code", "--vpx-font",
+                             "--vpx-contents", "--vpx-lfs",  "--vpx-factoryfs"};
     const char* names[] = {"b.bin", "c.bin", "f.bin", "s.rbin", "l.lfs", "x.ffs"};
     std::vector<Bytes> images;
     std::vector<std::string> all;
@@ -183,8 +182,7 @@ TEST_F(CliDownload, AllSixVpxImagesAndEachKindAlone) {
         StartPhones(1);
         ASSERT_EQ(Run({options[area - 1], all[2 * (area - 1) + 1]}), 0) << output_;
         for (int other = 1; other <= 6; ++other) {
-            const Bytes expected =
-                other == area ? padded(area) : Bytes(padded(other).size(), 0xFF);
+            const Bytes expected = other == area ? padded(area) : Bytes(padded(other).size(), 0xFF);
             EXPECT_EQ(phones_[0]->ReadArea(other, 0, expected.size()), expected) << area;
         }
     }
@@ -222,10 +220,12 @@ TEST_P(CliCompare, OnlyTheChangedWindowsAreWritten) {
         for (size_t k = 0; k < c.runs.size(); ++k) {
             const uint32_t start = c.runs[k].first * kWindow;
             const uint32_t length = c.runs[k].second * kWindow;
-            EXPECT_EQ(erases[k], (Bytes{kErase, static_cast<uint8_t>(start), static_cast<uint8_t>(start >> 8),
-                                        static_cast<uint8_t>(start >> 16), static_cast<uint8_t>(start >> 24),
-                                        static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-                                        static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)}));
+            EXPECT_EQ(
+                erases[k],
+                (Bytes{kErase, static_cast<uint8_t>(start), static_cast<uint8_t>(start >> 8),
+                       static_cast<uint8_t>(start >> 16), static_cast<uint8_t>(start >> 24),
+                       static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                       static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)}));
             EXPECT_EQ(phone->ReadFlash(start, length),
                       Bytes(next.begin() + start, next.begin() + start + length));
         }

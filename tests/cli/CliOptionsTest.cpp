@@ -49,15 +49,15 @@ TEST(CliOptions, SelectionFollowsTheWindowsRules) {
     };
     const Row rows[] = {
         {{"--code", "a.bin"}, true},
-        {{"--code", "A.BIN"}, true},                        // capitals accepted
-        {{"--vpx-code", "c.rbin"}, false},                  // another kind's extension
+        {{"--code", "A.BIN"}, true},        // capitals accepted
+        {{"--vpx-code", "c.rbin"}, false},  // another kind's extension
         {{"--vpx-contents", "c.rbin", "--vpx-lfs", "l.lfs"}, true},
         {{"--vpx-lfs", "l.bin"}, false},
         {{"--code", "a.bin", "--vpx-boot", "b.bin"}, false},  // two groups
         {{"--old", "o.bin"}, false},                          // OLD alone is no download
         {{"--font", "f.bin", "--font-address", "1F0"}, true},
         {{"--code", "noext"}, false},
-        {{"--code", "a.bin", "--type", "compare"}, false},    // compare needs --old
+        {{"--code", "a.bin", "--type", "compare"}, false},  // compare needs --old
         {{"--code", "a.bin", "--old", "o.bin", "--type", "compare"}, true},
     };
     for (const auto& row : rows) {

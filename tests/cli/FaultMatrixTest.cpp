@@ -33,7 +33,7 @@ struct FaultRow {
 // their flash equal to the image; the faulty one recovers or is reported failed, and is never
 // reported completed with a flash that differs; the download always ends.
 class FaultMatrix : public ::testing::TestWithParam<FaultRow> {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/tarnflow-faults-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

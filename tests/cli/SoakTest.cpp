@@ -26,10 +26,10 @@ constexpr uint32_t kStart = 0x4000;
 
 // Faults that end quickly, one way or the other; the seeded generator picks some for each run.
 const char* const kFaults[] = {
-    "lose-block-answer:3",       "damage-request-answer:1", "damage-block-answer:7",
-    "nak-resend:block:2",        "nak-invalid:request:2",   "nak-failed:block:4",
-    "nak-failed:block:6:damaged", "unplug-block:5",         "raw-xonxoff",
-    "xoff-during-erase",         "silent-request:0",
+    "lose-block-answer:3",        "damage-request-answer:1", "damage-block-answer:7",
+    "nak-resend:block:2",         "nak-invalid:request:2",   "nak-failed:block:4",
+    "nak-failed:block:6:damaged", "unplug-block:5",          "raw-xonxoff",
+    "xoff-during-erase",          "silent-request:0",
 };
 
 long ResidentKib() {
@@ -67,7 +67,8 @@ TEST(Soak, DownloadsInARowWithRandomFaults) {
             const int phone = static_cast<int>(random() % kPhones);
             const char* spec = kFaults[random() % std::size(kFaults)];
             std::string error;
-            ASSERT_TRUE(phonesim::ApplyFaultSpec(std::to_string(phone) + ":" + spec, faults, error));
+            ASSERT_TRUE(
+                phonesim::ApplyFaultSpec(std::to_string(phone) + ":" + spec, faults, error));
             faulty[phone] = true;
         }
         std::vector<std::unique_ptr<phonesim::Phone>> phones;

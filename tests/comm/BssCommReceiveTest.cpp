@@ -16,7 +16,7 @@ const char* const kBadFrame = "\n[RX]Bad CRC in response packet\n";
 // The receive path of a link object without a port: chunks go straight into ProcessReceived,
 // as the receive thread would hand them over.
 class BssCommReceive : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         link.Attach(&owner, &queue);
         link.entryIndex = 7;

@@ -19,7 +19,7 @@ using testing::PtyPair;
 // A link object opened on the slave of a pseudo-terminal; the test reads what it sends on the
 // master.
 class BssCommRequests : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Valid()) << pty.Error();
         const int number = PortNames::NumberFor(pty.SlavePath());

@@ -22,7 +22,7 @@ constexpr int kEntry = 3;
 // A link opened on a pseudo-terminal slave with its receive thread; the test plays the phone on
 // the master.
 class ReceiveThread : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.Valid()) << pty.Error();
         link.SetPortNumber(static_cast<uint8_t>(PortNames::NumberFor(pty.SlavePath())));
@@ -88,8 +88,8 @@ TEST_F(ReceiveThread, APortClosedBeforeTheStartGivesTheMaskText) {
     link.Shutdown();
     ASSERT_TRUE(thread.Resume());
     thread.Join();
-    EXPECT_EQ(owner.DrainMessages(), (std::vector<Message>{{WM_TEXT_QUEUED, kEntry, 0},
-                                                           {WM_RX_THREAD_END, kEntry, 0}}));
+    EXPECT_EQ(owner.DrainMessages(),
+              (std::vector<Message>{{WM_TEXT_QUEUED, kEntry, 0}, {WM_RX_THREAD_END, kEntry, 0}}));
     CTextQItem item;
     ASSERT_TRUE(queue.RemoveHead(item));
     EXPECT_EQ(item.type, TEXT_PROGRESS);

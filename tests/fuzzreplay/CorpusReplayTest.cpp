@@ -30,7 +30,9 @@ TEST(CorpusReplay, ProcessReceived) {
     EXPECT_GT(ReplayCorpus("process_received", ProcessReceivedInput), 0u);
 }
 
-TEST(CorpusReplay, DloadFile) { EXPECT_GT(ReplayCorpus("dload_file", DloadFileInput), 0u); }
+TEST(CorpusReplay, DloadFile) {
+    EXPECT_GT(ReplayCorpus("dload_file", DloadFileInput), 0u);
+}
 
 }  // namespace
 }  // namespace tarnflow::fuzz

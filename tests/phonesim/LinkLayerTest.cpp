@@ -22,7 +22,7 @@ constexpr int kEntry = 0;
 // Our own link object and receive thread on the slave of a simulated phone: what the tool
 // sends is what the phone takes, and its answers decode on our side.
 class LinkToPhone : public ::testing::Test {
-protected:
+  protected:
     void Connect(const phonesim::FaultSettings& faults = {}) {
         PhoneOptions options;
         options.faults = faults;

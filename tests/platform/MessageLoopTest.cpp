@@ -10,7 +10,7 @@ namespace tarnflow {
 namespace {
 
 class VirtualLoop : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         loop.SetHandlers(
             [this](const Message& m) { events.push_back("msg" + std::to_string(m.wParam)); },
@@ -34,8 +34,8 @@ TEST_F(VirtualLoop, PeriodicTimersFireInTimeOrder) {
     EXPECT_EQ(events, (std::vector<std::string>{"t425@500", "t425@1000"}));
     events.clear();
     loop.AdvanceBy(1501);
-    EXPECT_EQ(events, (std::vector<std::string>{"t425@1500", "t425@2000", "t425@2500",
-                                                "t3@3000", "t425@3000"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"t425@1500", "t425@2000", "t425@2500", "t3@3000",
+                                                "t425@3000"}));
     EXPECT_EQ(clock.NowMs(), 3000);
 }
 

@@ -16,7 +16,7 @@ namespace tarnflow::testing {
 // An owner window for tests: posted notifications go to a queue the test reads, message boxes
 // are recorded and answered from a script (IDYES/IDNO for questions, IDOK otherwise).
 class FakeOwner : public IOwnerWindow {
-public:
+  public:
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     int MessageBox(const std::string& text, MessageBoxStyle style) override;
 
@@ -35,7 +35,7 @@ public:
 
     MessageQueue& Queue() { return queue_; }
 
-private:
+  private:
     MessageQueue queue_;
     mutable std::mutex mutex_;
     std::vector<Box> boxes_;

@@ -12,8 +12,7 @@ int main(int argc, char** argv) {
     }
     const size_t kib = argc == 3 ? std::strtoul(argv[2], nullptr, 10) : 128;
     tarnflow::sample::SampleSet paths;
-    if (kib == 0 || kib > 65536 ||
-        !tarnflow::sample::WriteSampleSet(argv[1], kib * 1024, paths)) {
+    if (kib == 0 || kib > 65536 || !tarnflow::sample::WriteSampleSet(argv[1], kib * 1024, paths)) {
         std::fprintf(stderr, "cannot write sample images into %s\n", argv[1]);
         return 1;
     }
