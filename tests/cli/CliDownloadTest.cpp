@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -193,6 +194,10 @@ struct CompareCase {
     std::vector<int> changed;
     std::vector<std::pair<int, int>> runs;  // start, count
 };
+
+void PrintTo(const CompareCase& c, std::ostream* out) {
+    *out << c.windows << " windows, " << c.runs.size() << " runs";
+}
 
 class CliCompare : public CliDownload, public ::testing::WithParamInterface<CompareCase> {};
 

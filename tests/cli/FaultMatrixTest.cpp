@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct FaultRow {
     const char* spec;  // as phonesim --fault takes it, for phone kFaulty
     enum { Recovers, Fails, Either } expect;
 };
+
+void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.spec; }
 
 // Five phones, one fault on one of them, the rest healthy: the healthy ones complete with
 // their flash equal to the image; the faulty one recovers or is reported failed, and is never
