@@ -184,24 +184,25 @@ int RunDownload(const CliOptions& options) {
     }
     engine.OnDownload();
 
+    // The handlers stay in place to the end: closing the entries posts messages too.
+    const auto quitWhenDone = [&] {
+        if (!engine.DownloadRunning() || g_interrupted.load()) {
+            loop.Quit();
+        }
+    };
+    loop.SetHandlers(
+        [&](const Message& m) {
+            engine.OnMessage(m);
+            quitWhenDone();
+        },
+        [&](uint32_t id) {
+            if (id != kInterruptCheckTimer) {
+                engine.OnTimer(id);
+            }
+            quitWhenDone();
+        });
     int status = 1;
     if (engine.DownloadRunning()) {
-        auto quitWhenDone = [&] {
-            if (!engine.DownloadRunning() || g_interrupted.load()) {
-                loop.Quit();
-            }
-        };
-        loop.SetHandlers(
-            [&](const Message& m) {
-                engine.OnMessage(m);
-                quitWhenDone();
-            },
-            [&](uint32_t id) {
-                if (id != kInterruptCheckTimer) {
-                    engine.OnTimer(id);
-                }
-                quitWhenDone();
-            });
         loop.SetTimer(kInterruptCheckTimer, 200);
         loop.Run();
         loop.KillTimer(kInterruptCheckTimer);
