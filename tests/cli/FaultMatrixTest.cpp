@@ -12,7 +12,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/DownloadRun.h"
-#include "phonesim/FaultSpec.h"
+#include "phonesim/FaultOption.h"
 #include "phonesim/Phone.h"
 #include "sampleimages/SampleImages.h"
 
@@ -26,11 +26,11 @@ constexpr int kFaulty = 2;  // the middle phone gets the fault
 constexpr uint32_t kStart = 0x8000;
 
 struct FaultRow {
-    const char* spec;  // as phonesim --fault takes it, for phone kFaulty
+    const char* option;  // as phonesim --fault takes it, for phone kFaulty
     enum { Recovers, Fails, Either } expect;
 };
 
-void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.spec; }
+void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.option; }
 
 // Five phones, one fault on one of them, the rest healthy: the healthy ones complete with
 // their flash equal to the image; the faulty one recovers or is reported failed, and is never
@@ -54,7 +54,7 @@ TEST_P(FaultMatrix, OnlyTheFaultyPhoneIsAffected) {
     const FaultRow& row = GetParam();
     std::vector<phonesim::FaultSettings> faults(kPhones);
     std::string error;
-    ASSERT_TRUE(phonesim::ApplyFaultSpec(std::to_string(kFaulty) + ":" + row.spec, faults, error))
+    ASSERT_TRUE(phonesim::ApplyFaultOption(std::to_string(kFaulty) + ":" + row.option, faults, error))
         << error;
     std::vector<std::string> args;
     for (int i = 0; i < kPhones; ++i) {
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultRow{"raw-xonxoff", FaultRow::Either},
                       FaultRow{"xoff-during-erase", FaultRow::Recovers}),
     [](const ::testing::TestParamInfo<FaultRow>& info) {
-        std::string name = info.param.spec;
+        std::string name = info.param.option;
         for (char& c : name) {
             if (!std::isalnum(static_cast<unsigned char>(c))) {
                 c = '_';

@@ -12,7 +12,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/DownloadRun.h"
-#include "phonesim/FaultSpec.h"
+#include "phonesim/FaultOption.h"
 #include "phonesim/Phone.h"
 #include "sampleimages/SampleImages.h"
 
@@ -65,10 +65,10 @@ TEST(Soak, DownloadsInARowWithRandomFaults) {
         std::vector<bool> faulty(kPhones, false);
         for (int k = 0; k < 3; ++k) {
             const int phone = static_cast<int>(random() % kPhones);
-            const char* spec = kFaults[random() % std::size(kFaults)];
+            const char* option = kFaults[random() % std::size(kFaults)];
             std::string error;
             ASSERT_TRUE(
-                phonesim::ApplyFaultSpec(std::to_string(phone) + ":" + spec, faults, error));
+                phonesim::ApplyFaultOption(std::to_string(phone) + ":" + option, faults, error));
             faulty[phone] = true;
         }
         std::vector<std::unique_ptr<phonesim::Phone>> phones;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "phonesim/FaultSpec.h"
+#include "phonesim/FaultOption.h"
 
 namespace tarnflow::phonesim {
 
@@ -65,7 +65,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& opti
     }
     options.faults.assign(options.phones, FaultSettings{});
     for (const std::string& fault : faults) {
-        if (!ApplyFaultSpec(fault, options.faults, error)) {
+        if (!ApplyFaultOption(fault, options.faults, error)) {
             return false;
         }
     }

@@ -1,4 +1,4 @@
-#include "phonesim/FaultSpec.h"
+#include "phonesim/FaultOption.h"
 
 #include <charconv>
 #include <cstdint>
@@ -132,7 +132,7 @@ void Merge(const FaultSettings& add, FaultSettings& into) {
 
 }  // namespace
 
-bool ApplyFaultSpec(std::string_view text, std::vector<FaultSettings>& phones, std::string& error) {
+bool ApplyFaultOption(std::string_view text, std::vector<FaultSettings>& phones, std::string& error) {
     const Fields fields = Split(text);
     error = "bad fault '" + std::string(text) + "'";
     if (fields.size() < 2) {
