@@ -47,7 +47,10 @@ int CThreadRX::Run() {
     }
     while (rxStopFlag[entryIndex].load() == 0) {
         // Anything but waiting input means the port is being closed or has gone away.
-        if (link->WaitForInput() != WaitResult::Data) {
+        const WaitResult result = link->WaitForInput();
+        if (result != WaitResult::Data) {
+            TraceF("RX wait ended: %s (%s)\n", result == WaitResult::Closing ? "closing" : "failed",
+                   SerialErrorText(link->Port().LastError()));
             return 0;
         }
         ReadBurst();

@@ -21,8 +21,9 @@ constexpr uint8_t kXon = 0x11;
 constexpr uint8_t kXoff = 0x13;
 constexpr std::array<uint8_t, 8> kRetrySignature = {0x01, 0x12, 0x73, 0x80, 0x40, 0x67, 0x24, 0x01};
 // A partial block idle this long (plus the line time of its missing bytes when paced) is taken
-// as all there is.
-constexpr auto kStallIdle = std::chrono::milliseconds(50);
+// as all there is. Long enough that a busy machine pausing the tool in the middle of a block
+// write is not mistaken for a stall; short against the tool's 3 s and 5 s answer time-outs.
+constexpr auto kStallIdle = std::chrono::milliseconds(1000);
 
 std::vector<uint8_t> RequestAck() {
     return {kAck, 0x6A, 0xD3};
