@@ -1,0 +1,19 @@
+#include "gui/Tarnflow.h"
+
+#include "gui/Dialogs.h"
+#include "gui/TarnflowDlg.h"
+
+namespace tarnflow {
+
+CTarnflowApp::CTarnflowApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName("Tarnflow");
+}
+
+int CTarnflowApp::InitInstance() {
+    QtDialogs dialogs;
+    CTarnflowDlg dialog(dialogs);
+    dialog.exec();
+    return 0;
+}
+
+}  // namespace tarnflow

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QDialog>
+#include <QEvent>
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/DloadEngine.h"
+#include "engine/EngineHost.h"
+#include "gui/Dialogs.h"
+#include "platform/Clock.h"
+#include "platform/HotPlugWatch.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSocketNotifier;
+class QTextEdit;
+class QTimer;
+class QAbstractButton;
+
+namespace tarnflow {
+
+class CMySliderCtrl;
+class CTextProgressCtrl;
+
+// Control IDs of the main window.
+enum ControlId : int {
+    IDC_FILE_NAME = 1001,
+    IDC_DOWNLOAD = 1011,
+    IDC_IMAGE_SIZE = 1012,
+    IDC_FILE_VERSION = 1013,
+    IDC_BUILD_TIME = 1014,
+    IDC_ELAPSED = 1015,
+    IDC_SLIDER_LOG = 1017,
+    IDC_LOG_SEL_TEXT = 1018,
+    IDC_CODE_NEW = 1021,
+    IDC_VPX_BOOT = 1022,
+    IDC_VPX_CODE = 1023,
+    IDC_VPX_FONT = 1024,
+    IDC_VPX_CONTENTS = 1025,
+    IDC_CODE_NEW_PATH = 1026,
+    IDC_VPX_BOOT_PATH = 1027,
+    IDC_VPX_CODE_PATH = 1028,
+    IDC_VPX_FONT_PATH = 1029,
+    IDC_VPX_CONTENTS_PATH = 1030,
+    IDC_BOOT_AREA = 1031,
+    IDC_CODE_OLD = 1032,
+    IDC_FONT = 1034,
+    IDC_PORT_SEARCH = 1035,
+    IDC_FONT_PATH = 1036,
+    IDC_FONT_ADDRESS = 1037,
+    IDC_VPX_FACTORYFS = 1038,
+    IDC_VPX_FACTORYFS_PATH = 1039,
+    IDC_LABEL_FIRST = 1040,
+    IDC_CODE_OLD_PATH = 1061,
+    IDC_PROGRESS_FIRST = 1080,
+    IDC_LOG_FIRST = 1100,
+    IDC_VPX_LFS = 1140,
+    IDC_VPX_LFS_PATH = 1141,
+    IDC_CLEAR_STATUS = 1142,
+    IDC_COMPARE = 1144,
+    IDC_DLOAD_TYPE = 1150,
+};
+
+// The main window: every control of the operator, the twenty entries' display, image
+// selection, port discovery, and the host of the download engine it owns.
+class CTarnflowDlg : public QDialog, public IEngineHost {
+    Q_OBJECT
+  public:
+    explicit CTarnflowDlg(IDialogs& dialogs, QWidget* parent = nullptr);
+    ~CTarnflowDlg() override;
+
+    // IEngineHost.
+    void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+    int MessageBox(const std::string& text, MessageBoxStyle style) override;
+    void SetTimer(uint32_t id, int intervalMs) override;
+    void KillTimer(uint32_t id) override;
+    void ShowEntryProgress(int entry, int stage, bool redraw) override;
+    void UpdateEntryLabels() override;
+    void ResetProgressBars() override;
+    void AppendStatusItem(int entry, const CTextQItem& item) override;
+    void SetElapsedText(const std::string& text) override;
+    void UpdateData(bool saveAndValidate) override;
+    void UpdateDialogControls() override;
+    void FocusLogSelector() override;
+
+    // Handlers of the controls.
+    void OnDownload();
+    void OnPortSearch();
+    void OnCompare();
+    void OnClearStatus();
+    void ToggleImage(int kind);
+    bool PromptImageFile(int kind, std::string& path);
+    int OnSliderMoved();
+    void OnHotPlug();
+    void ShowEntryLog(int entry);
+    void OnAbout();
+
+    QWidget* Control(int id) const;
+    CTextProgressCtrl* Bar(int entry) const { return bars_[entry]; }
+    QTextEdit* Log(int entry) const { return logs_[entry]; }
+    QLabel* Label(int entry) const { return labels_[entry]; }
+    CMySliderCtrl* Slider() const { return slider_; }
+    CDloadEngine& Engine() { return *engine_; }
+    int ShownLog() const { return m_nShownLog; }
+    // Device to pixel conversion of the dialog font, x then y.
+    QPoint DialogUnitsToPixels(int x, int y) const;
+
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void BuildControls();
+    template <typename Widget>
+    Widget* Place(Widget* widget, int id, int x, int y, int w, int h);
+    QAbstractButton* KindButton(int kind) const;
+    QLineEdit* KindPath(int kind) const;
+    std::string PortNameFor(const SerialDevice& device);
+
+    IDialogs& dialogs_;
+    SteadyClock clock_;
+    std::unique_ptr<CDloadEngine> engine_;
+    std::map<int, QWidget*> controls_;
+    std::array<CTextProgressCtrl*, kEntryCount> bars_{};
+    std::array<QTextEdit*, kEntryCount> logs_{};
+    std::array<QLabel*, kEntryCount> labels_{};
+    CMySliderCtrl* slider_ = nullptr;
+    QComboBox* dloadType_ = nullptr;
+    std::map<uint32_t, QTimer*> timers_;
+    HotPlugWatch hotPlug_;
+    QSocketNotifier* hotPlugNotifier_ = nullptr;
+    int m_nShownLog = 0;
+    int charWidth_ = 6;
+    int charHeight_ = 13;
+    bool closing_ = false;
+};
+
+}  // namespace tarnflow

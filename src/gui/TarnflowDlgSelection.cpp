@@ -1,0 +1,110 @@
+// Image selection, the remembered folder, and the buttons that hand over to the engine.
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <cctype>
+
+#include "comm/Registry.h"
+#include "gui/TarnflowDlg.h"
+
+namespace tarnflow {
+
+namespace {
+
+constexpr const char* kFolderValue = "NEW_PHONE_BIN_PATH";
+constexpr const char* kDefaultFolder = "/";  // the root of the system drive
+
+const char* Extension(int kind) {
+    switch (kind) {
+        case KIND_VPX_CONTENTS:
+            return "rbin";
+        case KIND_VPX_LFS:
+            return "lfs";
+        case KIND_VPX_FACTORYFS:
+            return "ffs";
+        default:
+            return "bin";
+    }
+}
+
+const char* FilterText(int kind) {
+    switch (kind) {
+        case KIND_FONT:
+        case KIND_VPX_FONT:
+            return "Font File (*.bin)|*.bin|All Files (*.*)|*.*||";
+        case KIND_VPX_BOOT:
+            return "Boot File (*.bin)|*.bin|All Files (*.*)|*.*||";
+        case KIND_VPX_CONTENTS:
+            return "Contents File (*.rbin)|*.rbin|All Files (*.*)|*.*||";
+        case KIND_VPX_LFS:
+            return "Linear FS File (*.lfs)|*.lfs|All Files (*.*)|*.*||";
+        case KIND_VPX_FACTORYFS:
+            return "Factory FS File (*.ffs)|*.ffs|All Files (*.*)|*.*||";
+        default:
+            return "Code File (*.bin)|*.bin|All Files (*.*)|*.*||";
+    }
+}
+
+std::string LowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+}  // namespace
+
+bool CTarnflowDlg::PromptImageFile(int kind, std::string& path) {
+    std::string folder = CRegistry::ReadString(kFolderValue);
+    if (folder.empty()) {
+        folder = kDefaultFolder;
+    }
+    const std::string group = kind <= KIND_FONT ? "Phone" : "VPX";
+    const auto chosen = dialogs_.OpenFile(this, group + " " + FilterText(kind),
+                                          folder + "*." + Extension(kind), Extension(kind));
+    if (!chosen) {
+        return false;
+    }
+    if (LowerExtension(*chosen) != Extension(kind)) {
+        MessageBox("다운로드용 파일이 아닙니다.", MessageBoxStyle::Ok);
+        return false;
+    }
+    const size_t slash = chosen->find_last_of('/');
+    CRegistry::WriteString(
+        kFolderValue, slash == std::string::npos ? kDefaultFolder : chosen->substr(0, slash + 1));
+    path = *chosen;
+    return true;
+}
+
+void CTarnflowDlg::ToggleImage(int kind) {
+    UpdateData(true);
+    DownloadSelection& s = engine_->selection;
+    std::string path;
+    if (s.check[kind] && !PromptImageFile(kind, path)) {
+        s.check[kind] = 0;
+        path.clear();
+    }
+    s.imagePath[kind] = path;
+    UpdateData(false);
+    if ((kind == KIND_CODE_NEW && !s.check[KIND_CODE_NEW]) ||
+        (kind == KIND_CODE_OLD && !s.check[KIND_CODE_OLD])) {
+        s.m_bChangeBootArea = 0;
+    } else if (kind == KIND_FONT) {
+        s.m_strFontAddress.clear();
+        s.fontStartAddress = 0;
+    }
+    UpdateData(false);
+}
+
+void CTarnflowDlg::OnDownload() {
+    engine_->OnDownload();
+}
+
+void CTarnflowDlg::OnCompare() {
+    engine_->OnCompare();
+}
+
+}  // namespace tarnflow

@@ -1,0 +1,6 @@
+#include "gui/Tarnflow.h"
+
+int main(int argc, char** argv) {
+    tarnflow::CTarnflowApp app(argc, argv);
+    return app.InitInstance();
+}
