@@ -80,7 +80,10 @@ CTarnflowDlg::CTarnflowDlg(IDialogs& dialogs, QWidget* parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(DialogFont());
     const QFontMetrics metrics(font());
-    charWidth_ = std::max(1, metrics.averageCharWidth());
+    // The dialog base unit as Windows takes it: the mean width of the 52 Latin letters.
+    const int letters =
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    charWidth_ = std::max(1, (letters / 26 + 1) / 2);
     charHeight_ = std::max(1, metrics.height());
     BuildControls();
     const QPoint size = DialogUnitsToPixels(539, 545);
