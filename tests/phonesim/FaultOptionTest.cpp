@@ -1,4 +1,4 @@
-#include "phonesim/FaultSpec.h"
+#include "phonesim/FaultOption.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ TEST(FaultOption, AppliesEachKindToItsPhone) {
           "1:raw-xonxoff", "1:xoff-during-erase", "1:lose-block-answer:2:always",
           "1:damage-request-answer:3", "1:damage-block-answer:8", "1:nak-resend:request:1",
           "1:nak-model:block:2", "1:nak-invalid:block:9:damaged", "1:nak-failed:request:0"}) {
-        EXPECT_TRUE(ApplyFaultSpec(option, phones, error)) << option << ": " << error;
+        EXPECT_TRUE(ApplyFaultOption(option, phones, error)) << option << ": " << error;
     }
     const FaultSettings& f = phones[1];
     EXPECT_EQ(f.silentFromRequest, 4u);
@@ -43,7 +43,7 @@ TEST(FaultOption, AppliesEachKindToItsPhone) {
 TEST(FaultOption, AllMeansEveryPhone) {
     std::vector<FaultSettings> phones(2);
     std::string error;
-    ASSERT_TRUE(ApplyFaultSpec("all:slow-erase:50", phones, error)) << error;
+    ASSERT_TRUE(ApplyFaultOption("all:slow-erase:50", phones, error)) << error;
     EXPECT_EQ(phones[0].slowEraseMs, 50u);
     EXPECT_EQ(phones[1].slowEraseMs, 50u);
 }
@@ -56,7 +56,7 @@ TEST(FaultOption, RejectsWhatIsNoFault) {
           "0:silent-block:-1", "0:silent-block:1:2", "0:lose-block-answer:1:sometimes",
           "0:nak-resend:request", "0:nak-resend:frame:1", "0:nak-resend:block:1:damaged",
           "0:nak-failed:block:1:broken", "0:slow-erase:99999999999", "0:unknown:1"}) {
-        EXPECT_FALSE(ApplyFaultSpec(option, phones, error)) << option;
+        EXPECT_FALSE(ApplyFaultOption(option, phones, error)) << option;
         EXPECT_FALSE(error.empty()) << option;
     }
     EXPECT_TRUE(phones[0].answerFaults.empty());
