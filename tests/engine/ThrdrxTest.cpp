@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -115,8 +116,9 @@ TEST_F(ReceiveThread, ASteadyStreamWithShortGapsIsOneBurst) {
 
 TEST_F(ReceiveThread, OverflowDropsTheRestOfTheBurst) {
     ASSERT_TRUE(thread.Resume());
-    Bytes noise(600, 0x41);
-    noise.insert(noise.end(), {0x7E, 0x02, 0x6A, 0xD3, 0x7E});
+    const Bytes frame = {0x7E, 0x02, 0x6A, 0xD3, 0x7E};
+    Bytes noise(600 + frame.size(), 0x41);
+    std::copy(frame.begin(), frame.end(), noise.begin() + 600);
     ASSERT_TRUE(pty.WriteMaster(noise));
     EXPECT_FALSE(owner.NextMessage(std::chrono::milliseconds(300)).has_value());
     EXPECT_EQ(queue.GetCount(), 0u);
