@@ -58,13 +58,14 @@ std::string LowerExtension(const std::string& path) {
 }  // namespace
 
 bool CTarnflowDlg::PromptImageFile(int kind, std::string& path) {
-    std::string folder = CRegistry::ReadString(kFolderValue);
-    if (folder.empty()) {
-        folder = kDefaultFolder;
-    }
-    const std::string group = kind <= KIND_FONT ? "Phone" : "VPX";
-    const auto chosen = dialogs_.OpenFile(this, group + " " + FilterText(kind),
-                                          folder + "*." + Extension(kind), Extension(kind));
+    const std::string stored = CRegistry::ReadString(kFolderValue);
+    const std::string folder = stored.empty() ? std::string(kDefaultFolder) : stored;
+    // Built by appending: g++ 12 at -O2 warns falsely (-Wrestrict) on short literal strings.
+    std::string filter = kind <= KIND_FONT ? "Phone" : "VPX";
+    filter.append(" ").append(FilterText(kind));
+    std::string initial = folder;
+    initial.append("*.").append(Extension(kind));
+    const auto chosen = dialogs_.OpenFile(this, filter, initial, Extension(kind));
     if (!chosen) {
         return false;
     }
