@@ -33,11 +33,6 @@ ParseResult ParseOptions(const std::vector<std::string>& args);
 // every chosen file. Returns the message for the operator, empty when all is well.
 std::string CheckSelection(const DownloadSelection& selection);
 
-// The extension a kind's files must have ("bin", "rbin", "lfs", "ffs").
-const char* ImageExtension(int kind);
-// The lower-cased text after the last dot of the file name (empty without one) equals it.
-bool HasImageExtension(const std::string& path, int kind);
-
 const char* UsageText();
 
 }  // namespace tarnflow::cli

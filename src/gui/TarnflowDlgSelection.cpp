@@ -1,10 +1,9 @@
 // Image selection, the remembered folder, and the buttons that hand over to the engine.
 #include <QLineEdit>
 #include <QPushButton>
-#include <algorithm>
-#include <cctype>
 
 #include "comm/Registry.h"
+#include "engine/ImageFiles.h"
 #include "gui/TarnflowDlg.h"
 
 namespace tarnflow {
@@ -13,19 +12,6 @@ namespace {
 
 constexpr const char* kFolderValue = "NEW_PHONE_BIN_PATH";
 constexpr const char* kDefaultFolder = "/";  // the root of the system drive
-
-const char* Extension(int kind) {
-    switch (kind) {
-        case KIND_VPX_CONTENTS:
-            return "rbin";
-        case KIND_VPX_LFS:
-            return "lfs";
-        case KIND_VPX_FACTORYFS:
-            return "ffs";
-        default:
-            return "bin";
-    }
-}
 
 const char* FilterText(int kind) {
     switch (kind) {
@@ -45,16 +31,6 @@ const char* FilterText(int kind) {
     }
 }
 
-std::string LowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
 }  // namespace
 
 bool CTarnflowDlg::PromptImageFile(int kind, std::string& path) {
@@ -64,12 +40,12 @@ bool CTarnflowDlg::PromptImageFile(int kind, std::string& path) {
     std::string filter = kind <= KIND_FONT ? "Phone" : "VPX";
     filter.append(" ").append(FilterText(kind));
     std::string initial = folder;
-    initial.append("*.").append(Extension(kind));
-    const auto chosen = dialogs_.OpenFile(this, filter, initial, Extension(kind));
+    initial.append("*.").append(ImageExtension(kind));
+    const auto chosen = dialogs_.OpenFile(this, filter, initial, ImageExtension(kind));
     if (!chosen) {
         return false;
     }
-    if (LowerExtension(*chosen) != Extension(kind)) {
+    if (!HasImageExtension(*chosen, kind)) {
         MessageBox("다운로드용 파일이 아닙니다.", MessageBoxStyle::Ok);
         return false;
     }
