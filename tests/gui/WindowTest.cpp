@@ -292,6 +292,40 @@ TEST_F(Window, PortSearchTakesTheTaggedDevicesAndArrivalsTheRest) {
     }
 }
 
+TEST_F(Window, PortSearchFillsAtMostTwentyEntries) {
+    for (int i = 0; i < 22; ++i) {
+        const std::string name = "tfusbmd" + std::to_string(10 + i);
+        fs::create_symlink(File(name + ".node"), folder + "/map/" + name);
+    }
+    Click(IDC_PORT_SEARCH);
+    EXPECT_EQ(window->Engine().connectedCount, 20);
+    for (const auto& entry : window->Engine().entries) {
+        EXPECT_NE(entry.comPort, 0);
+    }
+}
+
+TEST_F(Window, APhoneRemovedDuringTheDownloadFailsAndTheOthersGoOn) {
+    const auto image = sample::PhoneCodeImage(0x30000, 0, 6);
+    for (int i = 0; i < 3; ++i) {
+        AddPhone(phonesim::DeviceLinkName(i));
+    }
+    Click(IDC_PORT_SEARCH);
+    dialogs.files = {File("phone.bin", image)};
+    Click(IDC_CODE_NEW);
+    Click(IDC_DOWNLOAD);
+    CDloadEngine& engine = window->Engine();
+    ASSERT_TRUE(RunUntil([&] { return engine.entries[1].blockIndex > 10; }));
+    fs::remove(folder + "/map/" + phonesim::DeviceLinkName(1));
+    ASSERT_TRUE(RunUntil([&] { return !engine.DownloadRunning(); }));
+    EXPECT_EQ(engine.entries[1].outcome, EntryOutcome::Failed);
+    EXPECT_EQ(engine.entries[1].comPort, 0);
+    EXPECT_NE(phones[1]->ReadFlash(0, image.size()), image);
+    for (int i : {0, 2}) {
+        EXPECT_EQ(engine.entries[i].outcome, EntryOutcome::Completed) << i;
+        EXPECT_EQ(phones[i]->ReadFlash(0, image.size()), image) << i;
+    }
+}
+
 TEST_F(Window, AWholeDownloadFromTheWindow) {
     const auto image = sample::PhoneCodeImage(0x40000, 0, 5);
     for (int i = 0; i < 3; ++i) {
