@@ -21,7 +21,7 @@ done
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2
+cmake --build build -j2 --target tarnflow tarnflow-cli phonesim tarnflow-sample-images
 
 demo=build/demo
 rm -rf "$demo"
