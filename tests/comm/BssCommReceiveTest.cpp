@@ -4,6 +4,7 @@
 
 #include "comm/bsscomm.h"
 #include "support/FakeOwner.h"
+#include "support/TextQueue.h"
 
 namespace tarnflow {
 namespace {
@@ -31,14 +32,7 @@ class BssCommReceive : public ::testing::Test {
         return out;
     }
     std::vector<Message> Messages() { return owner.DrainMessages(); }
-    std::vector<CTextQItem> Texts() {
-        std::vector<CTextQItem> all;
-        CTextQItem item;
-        while (queue.RemoveHead(item)) {
-            all.push_back(item);
-        }
-        return all;
-    }
+    std::vector<CTextQItem> Texts() { return testing::DrainTexts(queue); }
 
     FakeOwner owner;
     CTextQ queue;

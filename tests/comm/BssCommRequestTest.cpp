@@ -7,6 +7,7 @@
 #include "comm/bsscomm.h"
 #include "platform/PortNames.h"
 #include "support/FakeOwner.h"
+#include "support/TextQueue.h"
 #include "support/PtyPair.h"
 
 namespace tarnflow {
@@ -30,14 +31,7 @@ class BssCommRequests : public ::testing::Test {
         ASSERT_EQ(link.Open(), 1);
     }
     Bytes Wire(size_t n) { return pty.ReadMaster(n); }
-    std::vector<CTextQItem> Texts() {
-        std::vector<CTextQItem> all;
-        CTextQItem item;
-        while (queue.RemoveHead(item)) {
-            all.push_back(item);
-        }
-        return all;
-    }
+    std::vector<CTextQItem> Texts() { return testing::DrainTexts(queue); }
 
     PtyPair pty;
     FakeOwner owner;
