@@ -3,7 +3,7 @@
 # Needs root (or sudo) when something is missing; does nothing otherwise.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev clang libclang-rt-14-dev libudev-dev qt6-base-dev qt6-base-dev-tools fonts-nanum xvfb xauth)
+packages=(cmake g++ make pkg-config libgtest-dev clang libclang-rt-14-dev libudev-dev qt6-base-dev qt6-base-dev-tools fonts-nanum)
 
 missing=()
 for package in "${packages[@]}"; do
