@@ -1,14 +1,18 @@
 #include "comm/Registry.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace tarnflow {
@@ -17,106 +21,262 @@ namespace {
 
 constexpr size_t kMaxFileBytes = 64 * 1024;
 
-// Sections in file order, each with its values in file order.
-struct IniFile {
-    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections;
-
-    std::string* Find(const std::string& section, const std::string& name) {
-        for (auto& [title, values] : sections) {
-            if (title != section) {
-                continue;
-            }
-            for (auto& [key, value] : values) {
-                if (key == name) {
-                    return &value;
-                }
-            }
-        }
-        return nullptr;
-    }
-    void Set(const std::string& section, const std::string& name, const std::string& value) {
-        if (std::string* existing = Find(section, name)) {
-            *existing = value;
-            return;
-        }
-        for (auto& [title, values] : sections) {
-            if (title == section) {
-                values.emplace_back(name, value);
-                return;
-            }
-        }
-        sections.push_back({section, {{name, value}}});
-    }
+// One line of the file. Blank lines and comments are kept as they were written.
+struct Line {
+    enum class Kind { Other, Section, Value };
+    Kind kind = Kind::Other;
+    std::string text;  // Other: the line; Section: the section's name; Value: the name
+    std::string value;
 };
 
-// A damaged or unreadable file reads as empty: settings are a convenience, never a reason to
-// stop.
+// A line that is none of blank, comment, [section] or NAME=value makes the file damaged.
+std::optional<Line> ParseLine(std::string line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == ';' || line[first] == '#') {
+        return Line{Line::Kind::Other, line, ""};
+    }
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+        return Line{Line::Kind::Section, line.substr(1, line.size() - 2), ""};
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        return std::nullopt;
+    }
+    return Line{Line::Kind::Value, line.substr(0, equals), line.substr(equals + 1)};
+}
+
+std::optional<std::vector<Line>> Parse(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);  // a byte-order mark left by an editor
+    }
+    if (text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::vector<Line> lines;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        auto line = ParseLine(std::string(text.substr(0, end)));
+        if (!line) {
+            return std::nullopt;
+        }
+        lines.push_back(std::move(*line));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
+}
+
+enum class FileState { Read, Missing, Damaged, Unreadable };
+
+struct IniFile {
+    FileState state = FileState::Missing;
+    std::vector<Line> lines;
+};
+
+// Reads at most one byte more than a sound file may hold, whatever the path names.
 IniFile Load(const std::string& path) {
     IniFile ini;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    if (path.empty()) {
+        ini.state = FileState::Unreadable;
         return ini;
     }
-    std::string text((std::istreambuf_iterator<char>(file)), {});
-    if (text.size() > kMaxFileBytes || text.find('\0') != std::string::npos) {
-        return {};
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        ini.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
+        return ini;
     }
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    struct stat info {};
+    std::string text;
+    ini.state = FileState::Read;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ini.state = FileState::Unreadable;
+    } else if (static_cast<size_t>(info.st_size) > kMaxFileBytes) {
+        ini.state = FileState::Damaged;
+    } else {
+        char buffer[4096];
+        while (text.size() <= kMaxFileBytes) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                ini.state = FileState::Unreadable;
+            }
+            if (n <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(n));
         }
-        if (line.empty() || line[0] == ';' || line[0] == '#') {
-            continue;
+    }
+    close(fd);
+    if (ini.state == FileState::Read) {
+        auto lines = text.size() <= kMaxFileBytes ? Parse(text) : std::nullopt;
+        if (lines) {
+            ini.lines = std::move(*lines);
+        } else {
+            ini.state = FileState::Damaged;
         }
-        if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-            ini.sections.push_back({line.substr(1, line.size() - 2), {}});
-            continue;
-        }
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos || equals == 0 || ini.sections.empty()) {
-            return {};
-        }
-        ini.sections.back().second.emplace_back(line.substr(0, equals), line.substr(equals + 1));
     }
     return ini;
 }
 
-bool Save(const std::string& path, const IniFile& ini) {
-    std::string text;
-    for (const auto& [title, values] : ini.sections) {
-        text += "[" + title + "]\n";
-        for (const auto& [key, value] : values) {
-            text += key + "=" + value + "\n";
+const std::string* Find(const std::vector<Line>& lines, const std::string& section,
+                        const std::string& name) {
+    bool inSection = false;
+    for (const auto& line : lines) {
+        if (line.kind == Line::Kind::Section) {
+            inSection = line.text == section;
+        } else if (inSection && line.kind == Line::Kind::Value && line.text == name) {
+            return &line.value;
         }
     }
-    std::error_code error;
-    const std::filesystem::path target(path);
-    if (target.has_parent_path()) {
-        std::filesystem::create_directories(target.parent_path(), error);
+    return nullptr;
+}
+
+// Replaces the value where it stands, else adds it after the last value of the section's first
+// block, else adds the section at the end of the file.
+void Set(std::vector<Line>& lines, const std::string& section, const std::string& name,
+         const std::string& value) {
+    enum class Block { Before, First, After } block = Block::Before;
+    bool inSection = false;
+    size_t insertAt = lines.size();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Line& line = lines[i];
+        if (line.kind == Line::Kind::Section) {
+            inSection = line.text == section;
+            if (block == Block::First) {
+                block = Block::After;
+            } else if (block == Block::Before && inSection) {
+                block = Block::First;
+                insertAt = i + 1;
+            }
+        } else if (inSection && line.kind == Line::Kind::Value) {
+            if (line.text == name) {
+                line.value = value;
+                return;
+            }
+            if (block == Block::First) {
+                insertAt = i + 1;
+            }
+        }
     }
-    // Written beside the file and renamed over it, so a crash leaves the old file or the new.
-    const std::string temporary = path + ".tmp";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
+    if (block == Block::Before) {
+        lines.push_back({Line::Kind::Section, section, ""});
+        insertAt = lines.size();
     }
-    const bool written =
-        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-    if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                 {Line::Kind::Value, name, value});
+}
+
+std::string Render(const std::vector<Line>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        switch (line.kind) {
+            case Line::Kind::Other:
+                text += line.text;
+                break;
+            case Line::Kind::Section:
+                text += "[" + line.text + "]";
+                break;
+            case Line::Kind::Value:
+                text += line.text + "=" + line.value;
+                break;
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
     }
     return true;
 }
 
-bool ValidName(const std::string& name) {
-    return !name.empty() && name.find_first_of("=\n\r[]") == std::string::npos;
+// Written to a new file beside the old one and renamed over it, so a crash or a full disk
+// leaves either the old file or the new one, never a part of either.
+bool Save(const std::string& path, const std::string& text) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path target(path);
+    if (fs::is_symlink(target, error)) {
+        target = fs::weakly_canonical(target, error);  // the file the link names is replaced
+        if (error) {
+            return false;
+        }
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::create_directories(folder, error);
+    static std::atomic<unsigned> serial{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temporary =
+            target.string() + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    if (stat(target.c_str(), &old) == 0) {
+        fchmod(fd, old.st_mode & 07777);  // a file kept private stays private
+    }
+    const bool written = WriteAll(fd, text) && fsync(fd) == 0;
+    if (close(fd) != 0 || !written || rename(temporary.c_str(), target.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        fsync(folderFd);  // the rename itself reaches the disk
+        close(folderFd);
+    }
+    return true;
 }
 
-bool ValidValue(const std::string& value) {
-    return value.find_first_of("\n\r") == std::string::npos;
+bool HasLineBreakOrZero(const std::string& text) {
+    return text.find_first_of(std::string("\n\r\0", 3)) != std::string::npos;
+}
+
+// A name that would read back as a comment, a section or another name is refused.
+bool ValidName(const std::string& name) {
+    if (name.empty() || name.front() == '[' || name.find('=') != std::string::npos ||
+        HasLineBreakOrZero(name)) {
+        return false;
+    }
+    const size_t first = name.find_first_not_of(" \t");
+    return first == std::string::npos || (name[first] != ';' && name[first] != '#');
+}
+
+bool ValidSection(const std::string& section) {
+    return !section.empty() && !HasLineBreakOrZero(section);
+}
+
+std::string ConfigHome() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
+        return config;
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/.config";
+    }
+    if (const passwd* user = getpwuid(getuid()); user != nullptr && user->pw_dir != nullptr) {
+        return std::string(user->pw_dir) + "/.config";
+    }
+    return "";
 }
 
 }  // namespace
@@ -125,32 +285,35 @@ std::string CRegistry::FilePath() {
     if (const char* path = std::getenv("TARNFLOW_CONFIG"); path != nullptr && *path != '\0') {
         return path;
     }
-    std::string base;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0') {
-        base = config;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        base = std::string(home) + "/.config";
-    } else {
-        base = ".config";
-    }
-    return base + "/tarnflow/registry.ini";
+    const std::string home = ConfigHome();
+    return home.empty() ? "" : home + "/tarnflow/registry.ini";
 }
 
 std::string CRegistry::ReadSectionString(const std::string& section, const std::string& name) {
-    IniFile ini = Load(FilePath());
-    const std::string* value = ini.Find(section, name);
+    if (!ValidSection(section) || !ValidName(name)) {
+        return "";
+    }
+    const IniFile ini = Load(FilePath());
+    const std::string* value = Find(ini.lines, section, name);
     return value != nullptr ? *value : "";
 }
 
 bool CRegistry::WriteSectionString(const std::string& section, const std::string& name,
                                    const std::string& value) {
-    if (!ValidName(name) || !ValidValue(value)) {
+    if (!ValidSection(section) || !ValidName(name) || HasLineBreakOrZero(value)) {
         return false;
     }
     const std::string path = FilePath();
     IniFile ini = Load(path);
-    ini.Set(section, name, value);
-    return Save(path, ini);
+    // A file that exists but cannot be read is not overwritten: its values would be lost. A
+    // damaged one reads as missing and is replaced.
+    if (ini.state == FileState::Unreadable) {
+        return false;
+    }
+    Set(ini.lines, section, name, value);
+    const std::string text = Render(ini.lines);
+    // A file past the limit would read as damaged, losing every value.
+    return text.size() <= kMaxFileBytes && Save(path, text);
 }
 
 std::string CRegistry::ReadString(const std::string& name) {
@@ -158,13 +321,18 @@ std::string CRegistry::ReadString(const std::string& name) {
 }
 
 bool CRegistry::WriteString(const std::string& name, const std::string& value) {
-    // A value holds at most 127 characters; a longer folder is not remembered.
+    // A value holds at most 127 characters (bytes); a longer folder is not remembered.
     return value.size() <= kMaxValueLength && WriteSectionString(kKeyPath, name, value);
 }
 
 int CRegistry::ReadInt(const std::string& name, int defaultValue) {
     const std::string text = ReadString(name);
-    return text.empty() ? defaultValue : std::atoi(text.c_str());
+    if (text.empty()) {
+        return defaultValue;
+    }
+    // The leading digits as atoi reads them, held to the range of int instead of overflowing.
+    const long long number = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(number, INT_MIN, INT_MAX));
 }
 
 void CRegistry::WriteInt(const std::string& name, int value) {

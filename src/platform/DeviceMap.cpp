@@ -1,7 +1,6 @@
 #include "platform/DeviceMap.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,77 +12,92 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFirstLine(const fs::path& path) {
+// The first line of a sysfs attribute, "" when it cannot be read.
+std::string ReadAttribute(const fs::path& path) {
     std::ifstream file(path);
     std::string line;
     std::getline(file, line);
     return line;
 }
 
-std::string LinkBaseName(const fs::path& link) {
+// The last part of a link's target ("" when there is no such link), as sysfs names drivers
+// and subsystems.
+std::string LinkName(const fs::path& link) {
     std::error_code error;
     const fs::path target = fs::read_symlink(link, error);
     return error ? std::string() : target.filename().string();
 }
 
-// Walks up from a tty's device to the USB device (the one with idVendor), if there is one.
-fs::path UsbDeviceOf(const fs::path& device) {
+std::string SubsystemOf(const fs::path& device) {
+    return LinkName(device / "subsystem");
+}
+
+bool IsUsbDevice(const fs::path& device) {
     std::error_code error;
-    for (fs::path at = fs::canonical(device, error);
-         !error && at.has_parent_path() && at != at.root_path(); at = at.parent_path()) {
-        if (fs::exists(at / "idVendor", error)) {
+    return fs::exists(device / "idVendor", error);
+}
+
+// The walk up the device tree ends at the top of sysfs' device folder.
+bool IsTop(const fs::path& at) {
+    return at.empty() || at == at.root_path() || at.filename() == "devices";
+}
+
+// The driver serving a tty: the device's own, or for ports layered on a bus of their own (the
+// serial core's port devices) the first driver found on the way up to the hardware; never
+// beyond the USB device.
+std::string DriverOf(const fs::path& device) {
+    for (fs::path at = device; !IsTop(at) && !IsUsbDevice(at); at = at.parent_path()) {
+        const std::string driver = LinkName(at / "driver");
+        if (!driver.empty() && SubsystemOf(at) != "serial-base") {
+            return driver;
+        }
+    }
+    return "unknown";
+}
+
+fs::path UsbDeviceOf(const fs::path& device) {
+    for (fs::path at = device; !IsTop(at); at = at.parent_path()) {
+        if (IsUsbDevice(at)) {
             return at;
         }
     }
     return {};
 }
 
-// The driver of the device, or of the USB interface the tty hangs off.
-std::string DriverOf(const fs::path& device) {
-    std::error_code error;
-    for (fs::path at = fs::canonical(device, error);
-         !error && at.has_parent_path() && at != at.root_path(); at = at.parent_path()) {
-        const std::string driver = LinkBaseName(at / "driver");
-        if (!driver.empty()) {
-            return driver;
+// Where a USB tty is plugged in, in the form udev gives as ID_PATH: from the tty up, the nearest
+// platform device, the nearest PCI function and the USB port chain with the interface, e.g.
+// "pci-0000:00:14.0-usb-0:1.2:1.0". Empty for devices without a USB ancestor: their parents
+// (an 8250 platform device, say) serve several ports and would not tell them apart.
+std::string UdevStylePath(const fs::path& device) {
+    std::string path;
+    bool usb = false;
+    std::string passing;  // a chain of parents of one subsystem is named by its nearest member
+    for (fs::path at = device; !IsTop(at); at = at.parent_path()) {
+        const std::string subsystem = SubsystemOf(at);
+        if (subsystem == passing) {
+            continue;
         }
-        if (fs::exists(at / "idVendor", error)) {
-            break;
+        passing.clear();
+        const std::string name = at.filename().string();
+        std::string part;
+        if (subsystem == "usb" && name.find('-') != std::string::npos) {
+            part = "usb-0:" + name.substr(name.find('-') + 1);  // 1-1.2:1.0 -> usb-0:1.2:1.0
+            usb = true;
+        } else if (subsystem == "pci" || subsystem == "platform") {
+            part = subsystem + "-" + name;
+        } else {
+            continue;
         }
+        path = path.empty() ? part : part + "-" + path;
+        passing = subsystem;
     }
-    return "unknown";
+    return usb ? path : std::string();
 }
 
-// A path in the style of udev's ID_PATH: the PCI function of the host controller and the USB
-// port chain, e.g. "pci-0000:00:14.0-usb-0:1.2:1.0".
-std::string PhysicalPathOf(const fs::path& device) {
-    std::error_code error;
-    const fs::path resolved = fs::canonical(device, error);
-    if (error) {
-        return {};
-    }
-    std::string pci;
-    std::string usb;
-    for (const auto& part : resolved) {
-        const std::string name = part.string();
-        if (name.size() == 12 && name[4] == ':' && name[7] == ':' && name[10] == '.') {
-            pci = name;  // 0000:00:14.0
-        } else if (!name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) &&
-                   name.find('-') != std::string::npos && name.find(':') == std::string::npos) {
-            usb = name.substr(name.find('-') + 1);  // 1-1.2 -> port chain 1.2
-        } else if (!usb.empty() && name.find(':') != std::string::npos &&
-                   name.find('-') != std::string::npos) {
-            usb += name.substr(name.find(':'));  // 1-1.2:1.0 -> interface :1.0
-        }
-    }
-    if (pci.empty() && usb.empty()) {
-        return resolved.string();
-    }
-    std::string path = pci.empty() ? "" : "pci-" + pci;
-    if (!usb.empty()) {
-        path += (path.empty() ? "" : "-") + std::string("usb-0:") + usb;
-    }
-    return path;
+// The node of a tty: sysfs writes the '/' of names such as "tts/0" as '!'.
+std::string NodeOf(const std::string& devFolder, std::string name) {
+    std::replace(name.begin(), name.end(), '!', '/');
+    return devFolder + "/" + name;
 }
 
 }  // namespace
@@ -101,22 +115,21 @@ std::string DeviceTag() {
 std::vector<SerialDevice> ListDeviceMapFolder(const std::string& folder) {
     std::vector<SerialDevice> devices;
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code linkError;
-        if (!it->is_symlink(linkError)) {
+    const fs::path base = fs::absolute(folder, error);
+    if (error) {
+        return devices;
+    }
+    for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
+        std::error_code entryError;
+        if (!it->is_symlink(entryError) || !fs::exists(it->path(), entryError)) {
+            continue;  // not a link, or a link whose node is gone
+        }
+        fs::path target = fs::read_symlink(it->path(), entryError);
+        if (entryError) {
             continue;
         }
-        fs::path target = fs::read_symlink(it->path(), linkError);
-        if (linkError) {
-            continue;
-        }
-        if (target.is_relative()) {
-            target = fs::path(folder) / target;
-        }
-        if (!fs::exists(target, linkError)) {
-            continue;
-        }
-        devices.push_back({it->path().filename().string(), target.lexically_normal().string(), ""});
+        devices.push_back(
+            {it->path().filename().string(), (base / target).lexically_normal().string(), ""});
     }
     std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
         return a.deviceName < b.deviceName;
@@ -130,24 +143,27 @@ std::vector<SerialDevice> ListSysfsTty(const std::string& classFolder,
     std::error_code error;
     for (fs::directory_iterator it(classFolder, error), end; !error && it != end;
          it.increment(error)) {
-        const fs::path device = it->path() / "device";
-        std::error_code linkError;
-        if (!fs::exists(device, linkError)) {
+        std::error_code entryError;
+        const fs::path device = fs::canonical(it->path() / "device", entryError);
+        if (entryError) {
             continue;  // a virtual terminal: no hardware behind it
         }
-        const std::string tty = it->path().filename().string();
-        const std::string driver = DriverOf(device);
-        // Legacy serial ports are listed whether or not a UART is there; type 0 means none.
-        if (driver == "serial8250" && ReadFirstLine(it->path() / "type") == "0") {
+        // The serial core lists its ports whether or not a UART answers there; type 0 is none.
+        if (ReadAttribute(it->path() / "type") == "0") {
             continue;
         }
-        std::string name = driver + ":";
+        const std::string tty = it->path().filename().string();
+        std::string name = DriverOf(device) + ":";
         const fs::path usb = UsbDeviceOf(device);
         if (!usb.empty()) {
-            name += ReadFirstLine(usb / "idVendor") + ":" + ReadFirstLine(usb / "idProduct") + ":";
+            name += ReadAttribute(usb / "idVendor") + ":" + ReadAttribute(usb / "idProduct") + ":";
         }
         name += tty;
-        devices.push_back({name, devFolder + "/" + tty, PhysicalPathOf(device)});
+        std::string physical = UdevStylePath(device);
+        if (physical.empty()) {
+            physical = fs::canonical(it->path(), entryError).string();
+        }
+        devices.push_back({name, NodeOf(devFolder, tty), physical});
     }
     std::sort(devices.begin(), devices.end(),
               [](const SerialDevice& a, const SerialDevice& b) { return a.node < b.node; });

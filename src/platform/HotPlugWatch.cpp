@@ -1,12 +1,14 @@
 #include "platform/HotPlugWatch.h"
 
+#include <fcntl.h>
 #include <libudev.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <filesystem>
+#include <optional>
+#include <system_error>
 
 namespace tarnflow {
 
@@ -17,33 +19,76 @@ namespace {
 udev* AsUdev(void* p) {
     return static_cast<udev*>(p);
 }
+
 udev_monitor* AsMonitor(void* p) {
     return static_cast<udev_monitor*>(p);
 }
 
-std::string Property(udev_device* device, const char* name) {
-    const char* value = udev_device_get_property_value(device, name);
-    return value != nullptr ? value : "";
+// A device-map link as a device: its name, and its target (taken from the folder when
+// relative) as node, whether or not the node exists yet.
+std::optional<SerialDevice> LinkEntry(const fs::path& folder, const std::string& name) {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(folder / name, error);
+    if (error) {
+        return std::nullopt;
+    }
+    return SerialDevice{name, (folder / target).lexically_normal().string(), ""};
 }
 
-// "driver:vid:pid:ttyXXX" as Port Search names real devices, from udev's properties.
-SerialDevice FromUdev(udev_device* device) {
-    SerialDevice serial;
-    const char* node = udev_device_get_devnode(device);
-    const char* sysname = udev_device_get_sysname(device);
-    serial.node = node != nullptr ? node : "";
-    std::string driver = Property(device, "ID_USB_DRIVER");
-    if (driver.empty()) {
-        udev_device* parent = udev_device_get_parent(device);
-        const char* parentDriver = parent != nullptr ? udev_device_get_driver(parent) : nullptr;
-        driver = parentDriver != nullptr ? parentDriver : "unknown";
+// Every link of the folder, by name.
+std::map<std::string, SerialDevice> ScanFolder(const fs::path& folder) {
+    std::map<std::string, SerialDevice> links;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (auto device = LinkEntry(folder, name)) {
+            links[name] = *device;
+        }
     }
-    serial.deviceName = driver + ":";
+    return links;
+}
+
+bool SameDevice(const SerialDevice& a, const SerialDevice& b) {
+    return a.deviceName == b.deviceName && a.node == b.node && a.physicalPath == b.physicalPath;
+}
+
+std::string Text(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+std::string Property(udev_device* device, const char* name) {
+    return Text(udev_device_get_property_value(device, name));
+}
+
+// The driver of the device a tty hangs off, past the serial core's own port devices.
+std::string ParentDriver(udev_device* device) {
+    for (udev_device* at = udev_device_get_parent(device); at != nullptr;
+         at = udev_device_get_parent(at)) {
+        const std::string driver = Text(udev_device_get_driver(at));
+        if (!driver.empty() && Text(udev_device_get_subsystem(at)) != "serial-base") {
+            return driver;
+        }
+    }
+    return "unknown";
+}
+
+// A tty as Port Search names it. The listing of sysfs is the first source, so that both give a
+// device the same name and physical path; udev's own record stands in when sysfs is not there.
+SerialDevice Describe(udev_device* device, const std::string& node) {
+    for (const auto& listed : ListSysfsTty()) {
+        if (listed.node == node) {
+            return listed;
+        }
+    }
+    SerialDevice serial;
+    serial.node = node;
+    std::string driver = Property(device, "ID_USB_DRIVER");
+    serial.deviceName = (driver.empty() ? ParentDriver(device) : driver) + ":";
     const std::string vendor = Property(device, "ID_VENDOR_ID");
     if (!vendor.empty()) {
         serial.deviceName += vendor + ":" + Property(device, "ID_MODEL_ID") + ":";
     }
-    serial.deviceName += sysname != nullptr ? sysname : "";
+    serial.deviceName += Text(udev_device_get_sysname(device));
     serial.physicalPath = Property(device, "ID_PATH");
     return serial;
 }
@@ -61,20 +106,25 @@ bool HotPlugWatch::Start() {
 
 bool HotPlugWatch::StartFolder(const std::string& folder) {
     Stop();
+    std::error_code error;
+    const fs::path base = fs::absolute(folder, error);
+    if (error) {
+        return false;
+    }
     fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) {
         return false;
     }
-    watch_ =
-        inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM);
+    watch_ = inotify_add_watch(fd_, base.c_str(),
+                               IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR);
     if (watch_ < 0) {
         Stop();
         return false;
     }
-    folder_ = folder;
-    for (const auto& device : ListDeviceMapFolder(folder)) {
-        known_[device.deviceName] = device;
-    }
+    folder_ = base.string();
+    // Listed after the watch is set, so a link made in between is seen; its event then finds
+    // it known and reports nothing twice.
+    known_ = ScanFolder(base);
     return true;
 }
 
@@ -85,7 +135,9 @@ bool HotPlugWatch::StartUdev() {
         return false;
     }
     udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
-    if (monitor == nullptr ||
+    const int fd = monitor != nullptr ? udev_monitor_get_fd(monitor) : -1;
+    const int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0 ||
         udev_monitor_filter_add_match_subsystem_devtype(monitor, "tty", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor) < 0) {
         if (monitor != nullptr) {
@@ -96,13 +148,16 @@ bool HotPlugWatch::StartUdev() {
     }
     udev_ = context;
     monitor_ = monitor;
-    fd_ = udev_monitor_get_fd(monitor);
-    return fd_ >= 0;
+    fd_ = fd;
+    for (const auto& device : ListSysfsTty()) {
+        known_[device.node] = device;
+    }
+    return true;
 }
 
 void HotPlugWatch::Stop() {
     if (monitor_ != nullptr) {
-        udev_monitor_unref(AsMonitor(monitor_));  // owns the descriptor
+        udev_monitor_unref(AsMonitor(monitor_));  // closes the descriptor
         monitor_ = nullptr;
         fd_ = -1;
     }
@@ -111,7 +166,7 @@ void HotPlugWatch::Stop() {
         udev_ = nullptr;
     }
     if (fd_ >= 0) {
-        close(fd_);
+        close(fd_);  // the inotify descriptor; its watch goes with it
         fd_ = -1;
     }
     watch_ = -1;
@@ -126,41 +181,80 @@ std::vector<HotPlugEvent> HotPlugWatch::ReadEvents() {
     return monitor_ != nullptr ? ReadUdevEvents() : ReadFolderEvents();
 }
 
+namespace {
+
+// A device seen under a key: an arrival, unless it is there already as it is. A different
+// device under a known key (a link replaced by rename) first leaves.
+void Arrive(std::map<std::string, SerialDevice>& known, const std::string& key,
+            const SerialDevice& device, std::vector<HotPlugEvent>& events) {
+    const auto it = known.find(key);
+    if (it != known.end()) {
+        if (SameDevice(it->second, device)) {
+            return;
+        }
+        events.push_back({HotPlugEvent::Kind::Removal, it->second});
+    }
+    known[key] = device;
+    events.push_back({HotPlugEvent::Kind::Arrival, device});
+}
+
+// A device gone: a removal as it was, if it was known at all.
+void Leave(std::map<std::string, SerialDevice>& known, const std::string& key,
+           std::vector<HotPlugEvent>& events) {
+    const auto it = known.find(key);
+    if (it != known.end()) {
+        events.push_back({HotPlugEvent::Kind::Removal, it->second});
+        known.erase(it);
+    }
+}
+
+}  // namespace
+
 std::vector<HotPlugEvent> HotPlugWatch::ReadFolderEvents() {
     std::vector<HotPlugEvent> events;
-    alignas(inotify_event) char buffer[sizeof(inotify_event) + NAME_MAX + 1];
+    alignas(inotify_event) char buffer[64 * 1024];
+    bool overflowed = false;
     for (;;) {
         const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             break;  // EAGAIN: nothing more waits
         }
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                overflowed = true;
+            }
             if (event->len == 0) {
                 continue;
             }
             const std::string name = event->name;
             if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
-                std::error_code error;
-                fs::path target = fs::read_symlink(fs::path(folder_) / name, error);
-                if (error) {
-                    continue;
+                if (auto device = LinkEntry(folder_, name)) {
+                    Arrive(known_, name, *device, events);
                 }
-                if (target.is_relative()) {
-                    target = fs::path(folder_) / target;
-                }
-                SerialDevice device{name, target.lexically_normal().string(), ""};
-                known_[name] = device;
-                events.push_back({HotPlugEvent::Kind::Arrival, device});
             } else if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
-                const auto known = known_.find(name);
-                if (known == known_.end()) {
-                    continue;
-                }
-                events.push_back({HotPlugEvent::Kind::Removal, known->second});
-                known_.erase(known);
+                Leave(known_, name, events);
             }
+        }
+    }
+    if (overflowed) {
+        // Events were lost: what the folder holds now is compared with what was known.
+        const auto now = ScanFolder(folder_);
+        std::vector<std::string> gone;
+        for (const auto& entry : known_) {
+            if (now.count(entry.first) == 0) {
+                gone.push_back(entry.first);
+            }
+        }
+        for (const auto& name : gone) {
+            Leave(known_, name, events);
+        }
+        for (const auto& [name, device] : now) {
+            Arrive(known_, name, device, events);
         }
     }
     return events;
@@ -169,24 +263,15 @@ std::vector<HotPlugEvent> HotPlugWatch::ReadFolderEvents() {
 std::vector<HotPlugEvent> HotPlugWatch::ReadUdevEvents() {
     std::vector<HotPlugEvent> events;
     while (udev_device* device = udev_monitor_receive_device(AsMonitor(monitor_))) {
-        const char* action = udev_device_get_action(device);
-        const std::string what = action != nullptr ? action : "";
-        SerialDevice serial = FromUdev(device);
+        const std::string action = Text(udev_device_get_action(device));
+        const std::string node = Text(udev_device_get_devnode(device));
+        // Virtual terminals have no parent device; they are not serial ports.
+        if (!node.empty() && action == "add" && udev_device_get_parent(device) != nullptr) {
+            Arrive(known_, node, Describe(device, node), events);
+        } else if (!node.empty() && action == "remove") {
+            Leave(known_, node, events);
+        }
         udev_device_unref(device);
-        if (serial.node.empty()) {
-            continue;
-        }
-        if (what == "add") {
-            known_[serial.node] = serial;
-            events.push_back({HotPlugEvent::Kind::Arrival, serial});
-        } else if (what == "remove") {
-            const auto known = known_.find(serial.node);
-            events.push_back(
-                {HotPlugEvent::Kind::Removal, known != known_.end() ? known->second : serial});
-            if (known != known_.end()) {
-                known_.erase(known);
-            }
-        }
     }
     return events;
 }

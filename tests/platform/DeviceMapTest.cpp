@@ -1,128 +1,200 @@
 #include "platform/DeviceMap.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-
-#include "platform/HotPlugWatch.h"
+#include <optional>
 
 namespace tarnflow {
 namespace {
 
 namespace fs = std::filesystem;
 
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) {
+            old_ = old;
+        }
+        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 class TempFolder : public ::testing::Test {
   protected:
     void SetUp() override {
         char pattern[] = "/tmp/tarnflow-devmap-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
+        root = pattern;
     }
-    void TearDown() override { fs::remove_all(folder); }
-    std::string Node(const std::string& name) {
-        const std::string path = folder + "/" + name;
-        std::ofstream(path).put('x');
+    void TearDown() override { fs::remove_all(root); }
+
+    fs::path File(const fs::path& path, const std::string& text = "x") {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << text;
         return path;
     }
-    std::string folder;
+
+    fs::path root;
 };
 
-TEST_F(TempFolder, DeviceMapFolderListsLinksSortedWithTheirNodes) {
-    fs::create_directory(folder + "/map");
-    const std::string map = folder + "/map";
-    const std::string longName = "tfusbmd-" + std::string(300, 'x');
-    fs::create_symlink(Node("b"), map + "/tfusbmd01");
-    fs::create_symlink(Node("a"), map + "/tfusbmd00");
-    fs::create_symlink(Node("c"), map + "/other-serial");
-    fs::create_symlink(folder + "/gone", map + "/tfusbmd02");  // target missing: left out
-    fs::create_symlink("../long", map + "/" + longName.substr(0, 200));
-    Node("long");
-    std::ofstream(map + "/plain-file").put('x');  // not a link: left out
+using DeviceMapFolderTest = TempFolder;
 
-    const auto devices = ListDeviceMapFolder(map);
-    ASSERT_EQ(devices.size(), 4u);
-    EXPECT_EQ(devices[0].deviceName, "other-serial");
-    // A relative target is taken from the folder the link stands in.
-    EXPECT_EQ(devices[1].deviceName, longName.substr(0, 200));
-    EXPECT_EQ(devices[1].node, folder + "/long");
-    EXPECT_EQ(devices[2].deviceName, "tfusbmd00");
-    EXPECT_EQ(devices[2].node, folder + "/a");
-    EXPECT_EQ(devices[3].deviceName, "tfusbmd01");
-    EXPECT_TRUE(ListDeviceMapFolder(folder + "/no-such-folder").empty());
-}
+TEST_F(DeviceMapFolderTest, ListsLinksToExistingNodesSortedByName) {
+    const fs::path map = root / "map";
+    fs::create_directories(map / "subfolder");
+    fs::create_symlink(File(root / "nodes/b"), map / "tfusbmd02");
+    fs::create_symlink(File(root / "nodes/a"), map / "tfusbmd00");
+    fs::create_symlink(File(root / "nodes/c"), map / "serial-other");
+    fs::create_symlink("../nodes/d", map / "tfusbmd01");  // relative: from the folder
+    File(root / "nodes/d");
+    fs::create_symlink(File(root / "nodes/e"), map / "modem");
+    fs::create_symlink(root / "nodes/gone", map / "tfusbmd03");  // node missing: left out
+    File(map / "readme");                                        // not a link: left out
 
-TEST_F(TempFolder, SysfsTtysWithHardwareAreNamedByDriverAndUsbIdentity) {
-    // A USB modem port: ttyACM0 -> usb device 1-1.2 with its interface 1-1.2:1.0 and driver.
-    const fs::path usb = folder + "/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.2";
-    const fs::path interface = usb / "1-1.2:1.0";
-    fs::create_directories(interface / "tty" / "ttyACM0");
-    fs::create_directories(folder + "/drivers/cdc_acm");
-    fs::create_directory_symlink(folder + "/drivers/cdc_acm", interface / "driver");
-    std::ofstream(usb / "idVendor") << "1004\n";
-    std::ofstream(usb / "idProduct") << "633e\n";
-    const fs::path classFolder = folder + "/class/tty";
-    fs::create_directories(classFolder / "ttyACM0");
-    fs::create_directory_symlink(interface, classFolder / "ttyACM0" / "device");
-    // A virtual terminal has no device behind it.
-    fs::create_directories(classFolder / "tty1");
-
-    const auto devices = ListSysfsTty(classFolder.string(), "/dev");
-    ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(devices[0].deviceName, "cdc_acm:1004:633e:ttyACM0");
-    EXPECT_EQ(devices[0].node, "/dev/ttyACM0");
-    EXPECT_EQ(devices[0].physicalPath, "pci-0000:00:14.0-usb-0:1.2:1.0");
-}
-
-TEST(DeviceTag, DefaultAndFromTheEnvironment) {
-    unsetenv("TARNFLOW_DEVICE_TAG");
-    EXPECT_EQ(DeviceTag(), "tfusbmd");
-    setenv("TARNFLOW_DEVICE_TAG", "cdc_acm:1004", 1);
-    EXPECT_EQ(DeviceTag(), "cdc_acm:1004");
-    unsetenv("TARNFLOW_DEVICE_TAG");
-}
-
-TEST_F(TempFolder, FolderWatchReportsArrivalsAndRemovalsWithTheirNodes) {
-    const std::string before = Node("before");
-    fs::create_symlink(before, folder + "/tfusbmd00");
-    HotPlugWatch watch;
-    ASSERT_TRUE(watch.StartFolder(folder));
-    EXPECT_TRUE(watch.ReadEvents().empty());
-
-    const std::string node = Node("phone");
-    fs::create_symlink(node, folder + "/tfusbmd01");
-    pollfd pfd{watch.Fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&pfd, 1, 5000), 1);
-    auto events = watch.ReadEvents();
-    // Creating the node file itself is an event too; only links count.
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, HotPlugEvent::Kind::Arrival);
-    EXPECT_EQ(events[0].device.deviceName, "tfusbmd01");
-    EXPECT_EQ(events[0].device.node, node);
-
-    fs::remove(folder + "/tfusbmd01");
-    fs::remove(folder + "/tfusbmd00");
-    ASSERT_EQ(poll(&pfd, 1, 5000), 1);
-    events = watch.ReadEvents();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].kind, HotPlugEvent::Kind::Removal);
-    EXPECT_EQ(events[0].device.node, node);
-    EXPECT_EQ(events[1].device.node, before);
-    EXPECT_TRUE(watch.ReadEvents().empty());
-}
-
-TEST(HotPlugWatchUdev, StartsOrFailsCleanly) {
-    HotPlugWatch watch;
-    if (watch.StartUdev()) {
-        EXPECT_GE(watch.Fd(), 0);
-        watch.ReadEvents();
-    } else {
-        EXPECT_EQ(watch.Fd(), -1);
+    const auto devices = ListDeviceMapFolder(map.string());
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto& device : devices) {
+        got.emplace_back(device.deviceName, device.node);
+        EXPECT_EQ(device.physicalPath, "");
     }
-    watch.Stop();
-    EXPECT_EQ(watch.Fd(), -1);
+    const std::string nodes = (root / "nodes").string() + "/";
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"modem", nodes + "e"},     {"serial-other", nodes + "c"}, {"tfusbmd00", nodes + "a"},
+        {"tfusbmd01", nodes + "d"}, {"tfusbmd02", nodes + "b"},
+    };
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(std::count_if(devices.begin(), devices.end(),
+                            [](const SerialDevice& d) {
+                                return d.deviceName.find(kDefaultDeviceTag) != std::string::npos;
+                            }),
+              3);
+}
+
+TEST_F(DeviceMapFolderTest, LongNamesAndTargetsAreKeptWhole) {
+    // A folder entry's name holds at most 255 bytes; a link's target up to 4095.
+    const fs::path map = root / "map";
+    fs::create_directories(map);
+    fs::path deep = root;
+    for (int i = 0; i < 12; ++i) {
+        deep /= std::string(200, static_cast<char>('a' + i));
+    }
+    const fs::path node = File(deep / "node");
+    ASSERT_GT(node.string().size(), 2400u);
+    const std::string name = "tfusbmd-" + std::string(247, 'n');
+    fs::create_symlink(node, map / name);
+
+    const auto devices = ListDeviceMapFolder(map.string());
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].deviceName, name);
+    EXPECT_EQ(devices[0].node, node.string());
+}
+
+TEST_F(DeviceMapFolderTest, MissingFolderListsNothing) {
+    EXPECT_TRUE(ListDeviceMapFolder((root / "no-such-folder").string()).empty());
+    EXPECT_TRUE(ListDeviceMapFolder(File(root / "plain").string()).empty());
+}
+
+TEST_F(DeviceMapFolderTest, EnvironmentChoosesTheSourceAndTheTag) {
+    {
+        ScopedEnv tag("TARNFLOW_DEVICE_TAG", nullptr);
+        EXPECT_EQ(DeviceTag(), "tfusbmd");
+    }
+    {
+        ScopedEnv tag("TARNFLOW_DEVICE_TAG", "cdc_acm:1004");
+        EXPECT_EQ(DeviceTag(), "cdc_acm:1004");
+    }
+    fs::create_symlink(File(root / "nodes/a"), root / "tfusbmd00");
+    ScopedEnv map("TARNFLOW_DEVICE_MAP", root.c_str());
+    EXPECT_EQ(DeviceMapFolder(), root.string());
+    const auto devices = ListSerialDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].deviceName, "tfusbmd00");
+}
+
+// A small sysfs: devices with their subsystem and driver links, ttys listed in a class folder.
+class FakeSysfs : public TempFolder {
+  protected:
+    fs::path Device(const fs::path& path, const std::string& subsystem,
+                    const std::string& driver = "") {
+        fs::create_directories(path);
+        fs::create_directories(root / "bus" / subsystem / "drivers");
+        fs::create_directory_symlink(root / "bus" / subsystem, path / "subsystem");
+        if (!driver.empty()) {
+            const fs::path folder = root / "bus" / subsystem / "drivers" / driver;
+            fs::create_directories(folder);
+            fs::create_directory_symlink(folder, path / "driver");
+        }
+        return path;
+    }
+    fs::path UsbDevice(const fs::path& path, const std::string& vendor,
+                       const std::string& product) {
+        Device(path, "usb", "usb");
+        File(path / "idVendor", vendor + "\n");
+        File(path / "idProduct", product + "\n");
+        return path;
+    }
+    // A tty as sysfs shows it: its own folder below its parent (none for a virtual terminal),
+    // and an entry of the class folder linked to it.
+    fs::path Tty(const fs::path& parent, const std::string& name, const std::string& type = "") {
+        const fs::path tty = parent / "tty" / name;
+        fs::create_directories(tty);
+        if (parent != Devices() / "virtual") {
+            fs::create_directory_symlink(parent, tty / "device");
+        }
+        if (!type.empty()) {
+            File(tty / "type", type + "\n");
+        }
+        fs::create_directories(ClassFolder());
+        fs::create_directory_symlink(tty, ClassFolder() / name);
+        return tty;
+    }
+    fs::path Devices() { return root / "devices"; }
+    fs::path ClassFolder() { return root / "class/tty"; }
+};
+
+TEST_F(FakeSysfs, TtysWithHardwareAreNamedByDriverAndUsbIdentity) {
+    const fs::path pci = Device(Devices() / "pci0000:00/0000:00:14.0", "pci", "xhci_hcd");
+    UsbDevice(pci / "usb1", "1d6b", "0002");
+    const fs::path hub = UsbDevice(pci / "usb1/1-1", "05e3", "0608");
+    // A USB modem: the tty hangs off the interface the driver serves.
+    const fs::path modem = UsbDevice(hub / "1-1.2", "1004", "633e");
+    Tty(Device(modem / "1-1.2:1.0", "usb", "cdc_acm"), "ttyACM0");
+    // A USB serial converter: a port device of its own between interface and tty.
+    const fs::path converter = UsbDevice(hub / "1-1.3", "0403", "6001");
+    const fs::path interface = Device(converter / "1-1.3:1.0", "usb", "ftdi_sio");
+    Tty(Device(interface / "ttyUSB0", "usb-serial", "ftdi_sio"), "ttyUSB0");
+    // A UART found by the firmware, below the serial core's own port devices.
+    const fs::path pnp = Device(Devices() / "pnp0/00:00", "pnp", "serial");
+    const fs::path port = Device(pnp / "00:00:0/00:00:0.0", "serial-base", "port");
+    Device(pnp / "00:00:0", "serial-base", "ctrl");
+    const fs::path uart = Tty(port, "ttyS0", "4");
+    // A legacy port where no UART answers, and a virtual terminal: not listed.
+    Tty(Device(Devices() / "platform/serial8250", "platform", "serial8250"), "ttyS1", "0");
+    Tty(Devices() / "virtual", "tty1");
+
+    const auto devices = ListSysfsTty(ClassFolder().string(), "/fakedev");
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0].deviceName, "cdc_acm:1004:633e:ttyACM0");
+    EXPECT_EQ(devices[0].node, "/fakedev/ttyACM0");
+    EXPECT_EQ(devices[0].physicalPath, "pci-0000:00:14.0-usb-0:1.2:1.0");
+    EXPECT_EQ(devices[1].deviceName, "serial:ttyS0");
+    EXPECT_EQ(devices[1].node, "/fakedev/ttyS0");
+    EXPECT_EQ(devices[1].physicalPath, fs::canonical(uart).string());
+    EXPECT_EQ(devices[2].deviceName, "ftdi_sio:0403:6001:ttyUSB0");
+    EXPECT_EQ(devices[2].node, "/fakedev/ttyUSB0");
+    EXPECT_EQ(devices[2].physicalPath, "pci-0000:00:14.0-usb-0:1.3:1.0");
+
+    EXPECT_TRUE(ListSysfsTty((root / "no-such-class").string(), "/dev").empty());
 }
 
 }  // namespace
