@@ -1,11 +1,10 @@
 #include "gui/Dialogs.h"
 
-#include <QDialog>
 #include <QFileDialog>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <vector>
+
+#include "gui/AboutDlg.h"
 
 namespace tarnflow {
 
@@ -48,18 +47,23 @@ int QtDialogs::MessageBox(QWidget* owner, const std::string& text, MessageBoxSty
         case MessageBoxStyle::Ok:
             break;
     }
-    QMessageBox::warning(owner, "Tarnflow", message);
+    QMessageBox box(QMessageBox::NoIcon, "Tarnflow", message, QMessageBox::Ok, owner);
+    box.exec();
     return IDOK;
 }
 
 std::optional<std::string> QtDialogs::OpenFile(QWidget* owner, const std::string& filter,
                                                const std::string& initialFile,
                                                const std::string& defaultExtension) {
-    QFileDialog dialog(owner, QString(), QString::fromStdString(initialFile),
+    // "folder/*.ext": the dialog opens in the folder with the pattern in its name box.
+    const QString initial = QString::fromStdString(initialFile);
+    const qsizetype slash = initial.lastIndexOf('/');
+    QFileDialog dialog(owner, QString(), initial.left(slash + 1),
                        QString::fromStdString(QtFilterText(filter)));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
-    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.selectFile(initial.mid(slash + 1));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
@@ -67,16 +71,7 @@ std::optional<std::string> QtDialogs::OpenFile(QWidget* owner, const std::string
 }
 
 void QtDialogs::About(QWidget* owner) {
-    QDialog about(owner);
-    about.setWindowTitle("Tarnflow 정보");
-    auto* name = new QLabel("Tarnflow [QV12, QV12-S] beta 1.9.6", &about);
-    auto* line = new QLabel("Serial boot loader download for up to twenty phones", &about);
-    auto* ok = new QPushButton("확인", &about);
-    name->setGeometry(40, 14, 300, 16);
-    line->setGeometry(40, 36, 300, 16);
-    ok->setGeometry(270, 56, 75, 24);
-    about.resize(355, 90);
-    QObject::connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+    CAboutDlg about(owner);
     about.exec();
 }
 

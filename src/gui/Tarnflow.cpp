@@ -1,5 +1,6 @@
 #include "gui/Tarnflow.h"
 
+#include "gui/AppIcons.h"
 #include "gui/Dialogs.h"
 #include "gui/TarnflowDlg.h"
 
@@ -7,6 +8,7 @@ namespace tarnflow {
 
 CTarnflowApp::CTarnflowApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Tarnflow");
+    setWindowIcon(ApplicationIcon());
 }
 
 int CTarnflowApp::InitInstance() {

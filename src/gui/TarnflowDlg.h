@@ -9,6 +9,8 @@
 
 #include "engine/DloadEngine.h"
 #include "engine/EngineHost.h"
+#include "engine/PerfMonitor.h"
+#include "gui/DialogUnits.h"
 #include "gui/Dialogs.h"
 #include "platform/Clock.h"
 #include "platform/HotPlugWatch.h"
@@ -19,7 +21,8 @@ class QLineEdit;
 class QSocketNotifier;
 class QTextEdit;
 class QTimer;
-class QAbstractButton;
+class QPushButton;
+class QAction;
 
 namespace tarnflow {
 
@@ -29,6 +32,11 @@ class CTextProgressCtrl;
 // Control IDs of the main window.
 enum ControlId : int {
     IDC_FILE_NAME = 1001,
+    IDC_FILE_LABEL = 1004,
+    IDC_SIZE_LABEL = 1007,
+    IDC_VERSION_LABEL = 1008,
+    IDC_BYTES_LABEL = 1009,
+    IDC_BUILD_TIME_LABEL = 1010,
     IDC_DOWNLOAD = 1011,
     IDC_IMAGE_SIZE = 1012,
     IDC_FILE_VERSION = 1013,
@@ -70,7 +78,10 @@ enum ControlId : int {
 class CTarnflowDlg : public QDialog, public IEngineHost {
     Q_OBJECT
   public:
-    explicit CTarnflowDlg(IDialogs& dialogs, QWidget* parent = nullptr);
+    // `loadSource` is where the processor load is sampled (a /proc/stat style file).
+    explicit CTarnflowDlg(IDialogs& dialogs,
+                          const std::string& loadSource = CPerfMonitor::kDefaultSource,
+                          QWidget* parent = nullptr);
     ~CTarnflowDlg() override;
 
     // IEngineHost.
@@ -104,10 +115,11 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     QTextEdit* Log(int entry) const { return logs_[entry]; }
     QLabel* Label(int entry) const { return labels_[entry]; }
     CMySliderCtrl* Slider() const { return slider_; }
+    QAction* AboutAction() const { return aboutAction_; }
     CDloadEngine& Engine() { return *engine_; }
     int ShownLog() const { return m_nShownLog; }
-    // Device to pixel conversion of the dialog font, x then y.
-    QPoint DialogUnitsToPixels(int x, int y) const;
+    // Dialog units of the window's font in pixels.
+    const DialogUnits& Units() const { return units_; }
 
   protected:
     bool event(QEvent* event) override;
@@ -118,28 +130,31 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
 
   private:
     void BuildControls();
+    void BuildImageRows();
+    void BuildButtons();
+    void BuildStatusAndEntries();
+    void BuildFileInfo();
     template <typename Widget>
     Widget* Place(Widget* widget, int id, int x, int y, int w, int h);
-    QAbstractButton* KindButton(int kind) const;
-    QLineEdit* KindPath(int kind) const;
-    std::string PortNameFor(const SerialDevice& device);
+    void StartHotPlugWatch();
 
     IDialogs& dialogs_;
+    DialogUnits units_;
     SteadyClock clock_;
     std::unique_ptr<CDloadEngine> engine_;
     std::map<int, QWidget*> controls_;
     std::array<CTextProgressCtrl*, kEntryCount> bars_{};
     std::array<QTextEdit*, kEntryCount> logs_{};
     std::array<QLabel*, kEntryCount> labels_{};
+    std::array<QPushButton*, kImageKindCount> kindButtons_{};
+    std::array<QLineEdit*, kImageKindCount> kindPaths_{};
     CMySliderCtrl* slider_ = nullptr;
     QComboBox* dloadType_ = nullptr;
+    QAction* aboutAction_ = nullptr;
     std::map<uint32_t, QTimer*> timers_;
     HotPlugWatch hotPlug_;
     QSocketNotifier* hotPlugNotifier_ = nullptr;
     int m_nShownLog = 0;
-    int charWidth_ = 6;
-    int charHeight_ = 13;
-    bool closing_ = false;
 };
 
 }  // namespace tarnflow

@@ -1,9 +1,6 @@
-// The entries' display, data exchange and the enable rules.
-#include <QCheckBox>
-#include <QComboBox>
+// The entries' display: stages, labels, bars, status logs and the visible log.
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTextEdit>
 
 #include "gui/MySliderCtrl.h"
@@ -74,69 +71,11 @@ void CTarnflowDlg::AppendStatusItem(int entry, const CTextQItem& item) {
     cursor.insertText("\n" + QString::fromStdString(item.text), format);
     log->setTextCursor(cursor);
     log->ensureCursorVisible();
+    UpdateData(false);
 }
 
 void CTarnflowDlg::SetElapsedText(const std::string& text) {
     static_cast<QLineEdit*>(Control(IDC_ELAPSED))->setText(QString::fromStdString(text));
-}
-
-QAbstractButton* CTarnflowDlg::KindButton(int kind) const {
-    static constexpr int kIds[kImageKindCount] = {
-        IDC_CODE_NEW, IDC_CODE_OLD,     IDC_FONT,    IDC_VPX_BOOT,     IDC_VPX_CODE,
-        IDC_VPX_FONT, IDC_VPX_CONTENTS, IDC_VPX_LFS, IDC_VPX_FACTORYFS};
-    return static_cast<QAbstractButton*>(Control(kIds[kind]));
-}
-
-QLineEdit* CTarnflowDlg::KindPath(int kind) const {
-    static constexpr int kIds[kImageKindCount] = {
-        IDC_CODE_NEW_PATH,     IDC_CODE_OLD_PATH, IDC_FONT_PATH,
-        IDC_VPX_BOOT_PATH,     IDC_VPX_CODE_PATH, IDC_VPX_FONT_PATH,
-        IDC_VPX_CONTENTS_PATH, IDC_VPX_LFS_PATH,  IDC_VPX_FACTORYFS_PATH};
-    return static_cast<QLineEdit*>(Control(kIds[kind]));
-}
-
-void CTarnflowDlg::UpdateData(bool saveAndValidate) {
-    DownloadSelection& s = engine_->selection;
-    auto* bootArea = static_cast<QCheckBox*>(Control(IDC_BOOT_AREA));
-    auto* fontAddress = static_cast<QLineEdit*>(Control(IDC_FONT_ADDRESS));
-    auto* imageSize = static_cast<QLineEdit*>(Control(IDC_IMAGE_SIZE));
-    auto* logSel = static_cast<QLineEdit*>(Control(IDC_LOG_SEL_TEXT));
-    if (saveAndValidate) {
-        for (int kind = 0; kind < kImageKindCount; ++kind) {
-            s.check[kind] = KindButton(kind)->isChecked() ? 1 : 0;
-            s.imagePath[kind] = KindPath(kind)->text().toStdString();
-        }
-        s.m_bChangeBootArea = bootArea->isChecked() ? 1 : 0;
-        s.m_strFontAddress = fontAddress->text().toStdString();
-        s.m_nDloadType = std::max(0, dloadType_->currentIndex());
-        return;
-    }
-    const QSignalBlocker blockFont(fontAddress);
-    for (int kind = 0; kind < kImageKindCount; ++kind) {
-        KindButton(kind)->setChecked(s.check[kind] != 0);
-        KindPath(kind)->setText(QString::fromStdString(s.imagePath[kind]));
-    }
-    bootArea->setChecked(s.m_bChangeBootArea != 0);
-    if (fontAddress->text().toStdString() != s.m_strFontAddress) {
-        fontAddress->setText(QString::fromStdString(s.m_strFontAddress));
-    }
-    dloadType_->setCurrentIndex(s.m_nDloadType);
-    imageSize->setText(QString::number(engine_->m_dwImageSize));
-    logSel->setText(QString("Entry %1").arg(m_nShownLog + 1));
-}
-
-void CTarnflowDlg::UpdateDialogControls() {
-    const DownloadSelection& s = engine_->selection;
-    const bool busy = engine_->IsAnyEntryBusy();
-    Control(IDC_DOWNLOAD)
-        ->setEnabled(s.IsPhoneImageChosen() != s.IsVpxImageChosen() &&
-                     engine_->connectedCount >= 1 && !busy);
-    for (int id : {IDC_CODE_NEW, IDC_FONT, IDC_VPX_BOOT, IDC_VPX_CODE, IDC_VPX_FONT,
-                   IDC_VPX_CONTENTS, IDC_VPX_LFS, IDC_VPX_FACTORYFS, IDC_PORT_SEARCH}) {
-        Control(id)->setEnabled(!busy);
-    }
-    Control(IDC_BOOT_AREA)->setEnabled(s.check[KIND_CODE_NEW] && !busy);
-    Control(IDC_FONT_ADDRESS)->setEnabled(s.check[KIND_FONT] && !busy);
 }
 
 void CTarnflowDlg::ShowEntryLog(int entry) {

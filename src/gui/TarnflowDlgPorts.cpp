@@ -1,48 +1,41 @@
 // Port discovery: Port Search over the device map, and ports arriving and leaving.
-#include "comm/Registry.h"
+#include <QSocketNotifier>
+
+#include "gui/PortNumbers.h"
 #include "gui/TarnflowDlg.h"
 #include "platform/DeviceMap.h"
-#include "platform/PortNames.h"
 
 namespace tarnflow {
 
-namespace {
-constexpr const char* kPortSection = "PORTS";
-}  // namespace
-
-// The COM number of a device. On real hardware the number a USB socket had before is asked for
-// again, so "Entry 5 (COM7)" stays the same socket of the rig from day to day.
-std::string CTarnflowDlg::PortNameFor(const SerialDevice& device) {
-    int preferred = 0;
-    if (!device.physicalPath.empty()) {
-        preferred =
-            std::atoi(CRegistry::ReadSectionString(kPortSection, device.physicalPath).c_str());
+void CTarnflowDlg::StartHotPlugWatch() {
+    if (!hotPlug_.Start()) {
+        return;  // no device-map folder and no udev: Port Search still works
     }
-    const int number = PortNames::NumberFor(device.node, preferred);
-    if (number == 0) {
-        return "";
-    }
-    if (!device.physicalPath.empty() && number != preferred) {
-        CRegistry::WriteSectionString(kPortSection, device.physicalPath, std::to_string(number));
-    }
-    return PortNames::PortName(number);
+    hotPlugNotifier_ = new QSocketNotifier(hotPlug_.Fd(), QSocketNotifier::Read, this);
+    connect(hotPlugNotifier_, &QSocketNotifier::activated, this, &CTarnflowDlg::OnHotPlug);
 }
 
 void CTarnflowDlg::OnPortSearch() {
     std::vector<DeviceMapEntry> map;
     for (const auto& device : ListSerialDevices()) {
-        map.push_back({device.deviceName, PortNameFor(device)});
+        const std::string port = PortNameFor(device);
+        if (!port.empty()) {  // a device without a number cannot be opened
+            map.push_back({device.deviceName, port});
+        }
     }
     engine_->OnPortSearch(map, DeviceTag());
 }
 
 void CTarnflowDlg::OnHotPlug() {
     for (const auto& event : hotPlug_.ReadEvents()) {
-        const std::string name = PortNameFor(event.device);
+        const std::string port = PortNameFor(event.device);
+        if (port.empty()) {
+            continue;
+        }
         if (event.kind == HotPlugEvent::Kind::Arrival) {
-            engine_->OnPortArrival(name);
+            engine_->OnPortArrival(port);
         } else {
-            engine_->OnPortRemoval(name);
+            engine_->OnPortRemoval(port);
         }
     }
 }

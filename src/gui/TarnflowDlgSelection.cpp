@@ -34,12 +34,16 @@ const char* FilterText(int kind) {
 }  // namespace
 
 bool CTarnflowDlg::PromptImageFile(int kind, std::string& path) {
-    const std::string stored = CRegistry::ReadString(kFolderValue);
-    const std::string folder = stored.empty() ? std::string(kDefaultFolder) : stored;
+    std::string folder = CRegistry::ReadString(kFolderValue);
+    if (folder.empty()) {
+        folder = kDefaultFolder;
+    } else if (folder.back() != '/') {
+        folder += '/';  // a value edited by hand: still a folder
+    }
     // Built by appending: g++ 12 at -O2 warns falsely (-Wrestrict) on short literal strings.
     std::string filter = kind <= KIND_FONT ? "Phone" : "VPX";
     filter.append(" ").append(FilterText(kind));
-    std::string initial = folder;
+    std::string initial = std::move(folder);
     initial.append("*.").append(ImageExtension(kind));
     const auto chosen = dialogs_.OpenFile(this, filter, initial, ImageExtension(kind));
     if (!chosen) {

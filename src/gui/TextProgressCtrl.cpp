@@ -59,6 +59,13 @@ void CTextProgressCtrl::SetText(const QString& text) {
     }
 }
 
+QString CTextProgressCtrl::DrawnText() const {
+    if (!text_.isEmpty()) {
+        return text_;
+    }
+    return QString("Download Complete %1%").arg(static_cast<int>(Fraction() * 100.0));
+}
+
 void CTextProgressCtrl::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     lastBarWidth_ = -1;
@@ -80,9 +87,7 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
     if (!showText_) {
         return;
     }
-    const QString text =
-        text_.isEmpty() ? QString("Download Complete %1%").arg(static_cast<int>(Fraction() * 100.0))
-                        : text_;
+    const QString text = DrawnText();
     painter.setClipRect(bar);
     painter.setPen(textOnBarColor_);
     painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, text);

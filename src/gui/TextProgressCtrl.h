@@ -34,6 +34,8 @@ class CTextProgressCtrl : public QWidget {
     void SetShowText(bool on);
     void SetText(const QString& text);
     QString Text() const { return text_; }
+    // What the bar draws when text is on: the text, or "Download Complete %d%%" without one.
+    QString DrawnText() const;
 
     // Paint events handled so far, for the redraw rule's tests.
     int PaintCount() const { return paints_; }
