@@ -34,11 +34,10 @@ const char* FilterText(int kind) {
 }  // namespace
 
 bool CTarnflowDlg::PromptImageFile(int kind, std::string& path) {
-    std::string folder = CRegistry::ReadString(kFolderValue);
-    if (folder.empty()) {
-        folder = kDefaultFolder;
-    } else if (folder.back() != '/') {
-        folder += '/';  // a value edited by hand: still a folder
+    const std::string stored = CRegistry::ReadString(kFolderValue);
+    std::string folder = stored.empty() ? std::string(kDefaultFolder) : stored;
+    if (folder.back() != '/') {
+        folder.push_back('/');  // a value edited by hand: still a folder
     }
     // Built by appending: g++ 12 at -O2 warns falsely (-Wrestrict) on short literal strings.
     std::string filter = kind <= KIND_FONT ? "Phone" : "VPX";
