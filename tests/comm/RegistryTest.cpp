@@ -1,4 +1,5 @@
 #include "comm/Registry.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,21 +17,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kFolderValue = "NEW_PHONE_BIN_PATH";
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) {
-            old_ = old;
-        }
-        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 class RegistryFile : public ::testing::Test {
   protected:

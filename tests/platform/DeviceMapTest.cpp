@@ -1,4 +1,5 @@
 #include "platform/DeviceMap.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,21 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) {
-            old_ = old;
-        }
-        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 class TempFolder : public ::testing::Test {
   protected:
