@@ -194,6 +194,13 @@ bool SerialPort::Open(const std::string& devicePath) {
         SetError(ErrorFromErrno(errno));
         return false;
     }
+    // An XOFF received in an earlier session leaves the tty's output stopped, and closing does
+    // not clear that. TCOON alone restarts only output stopped by TCOOFF, so stop it that way
+    // first: the pair resumes output whichever way it was stopped.
+    if (::tcflow(device.Get(), TCOOFF) < 0 || ::tcflow(device.Get(), TCOON) < 0) {
+        SetError(ErrorFromErrno(errno));
+        return false;
+    }
     // Last, so that no failure is left behind with the tty marked exclusive.
     if (::ioctl(device.Get(), TIOCEXCL) < 0) {
         SetError(ErrorFromErrno(errno));
@@ -279,7 +286,7 @@ bool SerialPort::Close() {
         SetError(SerialError::NotOpen);
         return false;
     }
-    // Wake the reader before taking the lock it holds while it waits.
+    // Wake the reader and the writer before taking the lock they hold while they wait.
     closing_.store(true);
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t signalled = ::write(wakeFd_, &one, sizeof one);
@@ -419,6 +426,61 @@ bool SerialPort::Write(const uint8_t* bytes, size_t count, std::chrono::millisec
         }
     }
     return true;
+}
+
+long SerialPort::WriteSome(const uint8_t* bytes, size_t count) {
+    std::shared_lock<std::shared_mutex> lock(useMutex_);
+    const int fd = fd_.load();
+    if (fd < 0 || closing_.load()) {
+        SetError(SerialError::NotOpen);
+        return -1;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (bytes == nullptr) {
+        SetError(SerialError::Io);
+        return -1;
+    }
+    const size_t wanted = std::min(count, static_cast<size_t>(LONG_MAX));
+    for (;;) {
+        const ssize_t n = ::write(fd, bytes, wanted);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;  // held back by the phone's XOFF, or the output queue is full
+        }
+        SetError(ErrorFromErrno(errno));
+        return -1;
+    }
+}
+
+WaitResult SerialPort::WaitWritable() {
+    std::shared_lock<std::shared_mutex> lock(useMutex_);
+    const int fd = fd_.load();
+    if (fd < 0 || closing_.load()) {
+        SetError(SerialError::NotOpen);
+        return WaitResult::Closing;
+    }
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+    if (PollRetrying(fds, 2, -1) < 0) {
+        SetError(ErrorFromErrno(errno));
+        return WaitResult::Failed;
+    }
+    if (fds[1].revents != 0 || closing_.load()) {
+        SetError(SerialError::NotOpen);
+        return WaitResult::Closing;
+    }
+    // A hung-up tty reports POLLOUT along with the hang-up, but every write fails.
+    if ((fds[0].revents & kFailureEvents) != 0) {
+        SetError(SerialError::Io);
+        return WaitResult::Failed;
+    }
+    return WaitResult::Writable;
 }
 
 WaitResult SerialPort::WaitForInput() {

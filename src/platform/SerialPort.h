@@ -18,11 +18,14 @@ namespace tarnflow {
 //   fail with SerialError::NotOpen and touch no device.
 //
 // Thread contract
-//   One owner thread opens, configures, writes and closes. One reader thread may call
-//   BytesWaiting, Read and WaitForInput at the same time as the owner writes. Close may be
-//   called while the reader is blocked in WaitForInput: the wait returns WaitResult::Closing and
-//   every later reader call returns at once. Open, Configure and Close must not run
-//   concurrently with each other.
+//   One owner thread opens, configures and closes. Output (Write, WriteSome, WaitWritable) has
+//   one writer at a time: the owner, or a second thread such as the link's transmit thread;
+//   when both write, they serialise their calls (one lock around each write), so that bytes
+//   never interleave. One reader thread may call BytesWaiting, Read and WaitForInput at the
+//   same time as the writer writes. Close may be called while the reader is blocked in
+//   WaitForInput or the writer in WaitWritable or Write: the wait returns WaitResult::Closing
+//   (Write fails with NotOpen) and every later call returns at once. Open, Configure and Close
+//   must not run concurrently with each other; Open and Configure not with a write either.
 enum class SerialError {
     None,
     NotOpen,     // the port is not open
@@ -38,9 +41,10 @@ enum class SerialError {
 const char* SerialErrorText(SerialError error);
 
 enum class WaitResult {
-    Data,     // at least one byte is waiting
-    Closing,  // Close was called: the reader should stop
-    Failed    // the device went away (hang-up) or the wait itself failed
+    Data,      // at least one byte is waiting (WaitForInput)
+    Writable,  // the device takes output now (WaitWritable)
+    Closing,   // Close was called: the reader or writer should stop
+    Failed     // the device went away (hang-up) or the wait itself failed
 };
 
 struct LineSettings {
@@ -58,8 +62,9 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens the device exclusively (no second open, by this or another program, succeeds while
-    // it is held), drops DTR and discards whatever both directions had buffered. The line
-    // settings are applied by Configure.
+    // it is held), drops DTR, discards whatever both directions had buffered and restarts
+    // output, so that an XOFF left over from an earlier session cannot keep the line stopped.
+    // The line settings are applied by Configure.
     bool Open(const std::string& devicePath);
 
     // Raw 8-bit channel with the given speed and framing: no character translation of any kind,
@@ -84,8 +89,19 @@ public:
     long Read(uint8_t* buffer, size_t maximum);
 
     // Writes all bytes, waiting until the device took the last of them or `timeout` passed.
+    // Blocks its caller while the output is held (XOFF) or full. On failure some of the bytes
+    // may have been written already: Timeout (the time ran out), NotOpen (closed meanwhile), Io.
     bool Write(const uint8_t* bytes, size_t count,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
+
+    // Writes what the device takes now, without waiting. Returns the count written (0 when the
+    // output is held by XOFF or its queue is full), or -1 on failure with LastError set
+    // (NotOpen when closed or being closed, Io when the device failed or hung up).
+    long WriteSome(const uint8_t* bytes, size_t count);
+
+    // Blocks until the device takes output (Writable), the port is being closed (Closing; also
+    // at once on a closed port) or the device failed or hung up (Failed, LastError Io).
+    WaitResult WaitWritable();
 
     // Blocks until a byte is waiting, the port is being closed or the device failed.
     WaitResult WaitForInput();
@@ -102,7 +118,7 @@ private:
     std::atomic<SerialError> lastError_{SerialError::None};
     std::string devicePath_;
     // Readers and the writer hold it shared while they use the descriptor; Close holds it
-    // exclusively, after waking the reader, so the descriptor is never closed under a call.
+    // exclusively, after waking the waiters, so the descriptor is never closed under a call.
     std::shared_mutex useMutex_;
 };
 

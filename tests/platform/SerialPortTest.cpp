@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -304,15 +305,150 @@ TEST_F(SerialPortPty, WriteSendsEveryByteUnchanged) {
 
 TEST_F(SerialPortPty, WriteOnClosedPortFailsAndSendsNothing) {
     const Bytes bytes{0x7E, 0x01, 0x7E};
-    EXPECT_FALSE(port.Write(bytes.data(), bytes.size()));
-    EXPECT_EQ(port.LastError(), SerialError::NotOpen);
+    const auto expectRefused = [&] {
+        EXPECT_FALSE(port.Write(bytes.data(), bytes.size()));
+        EXPECT_EQ(port.LastError(), SerialError::NotOpen);
+        EXPECT_EQ(port.WriteSome(bytes.data(), bytes.size()), -1);
+        EXPECT_EQ(port.LastError(), SerialError::NotOpen);
+        EXPECT_EQ(port.WaitWritable(), WaitResult::Closing);
+    };
+    expectRefused();
 
     ASSERT_NO_FATAL_FAILURE(OpenConfigured());
     ASSERT_TRUE(port.Close());
-    EXPECT_FALSE(port.Write(bytes.data(), bytes.size()));
-    EXPECT_EQ(port.LastError(), SerialError::NotOpen);
+    expectRefused();
     EXPECT_TRUE(pty.ReadMaster(1, 100ms).empty());
 }
+
+// The phone's XOFF followed by a byte: once that byte is waiting, the tty has taken the XOFF in.
+void HoldOutput(PtyPair& pty, SerialPort& port) {
+    ASSERT_TRUE(pty.WriteMaster({0x13, 0x41}));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesWaiting() == 1; }));
+    uint8_t byte = 0;
+    ASSERT_EQ(port.Read(&byte, 1), 1);
+}
+
+TEST_F(SerialPortPty, OpenRestartsOutputLeftStoppedByAnEarlierSession) {
+    ASSERT_NO_FATAL_FAILURE(OpenConfigured());
+    ASSERT_NO_FATAL_FAILURE(HoldOutput(pty, port));
+    const Bytes sent = Pattern(300);
+    ASSERT_EQ(port.WriteSome(sent.data(), sent.size()), 0);
+    ASSERT_TRUE(port.Close());
+
+    // No XON ever comes; the new session's output runs all the same.
+    ASSERT_NO_FATAL_FAILURE(OpenConfigured());
+    ASSERT_EQ(port.WriteSome(sent.data(), sent.size()), static_cast<long>(sent.size()));
+    EXPECT_EQ(pty.ReadMaster(sent.size()), sent);
+}
+
+TEST_F(SerialPortPty, WriteSomeWritesWhatTheLineTakesWithoutWaiting) {
+    ASSERT_NO_FATAL_FAILURE(OpenConfigured());
+    const Bytes sent = Pattern(1024);
+    ASSERT_EQ(port.WriteSome(sent.data(), 100), 100);
+    EXPECT_EQ(port.WriteSome(sent.data(), 0), 0);
+    EXPECT_EQ(pty.ReadMaster(100), Bytes(sent.begin(), sent.begin() + 100));
+
+    // Held by XOFF: nothing is taken, and that is no failure.
+    ASSERT_NO_FATAL_FAILURE(HoldOutput(pty, port));
+    EXPECT_EQ(port.WriteSome(sent.data() + 100, sent.size() - 100), 0);
+    EXPECT_TRUE(pty.ReadMaster(1, 100ms).empty());
+    ASSERT_TRUE(pty.WriteMaster({0x11}));
+    ASSERT_EQ(port.WaitWritable(), WaitResult::Writable);
+    EXPECT_EQ(port.WriteSome(sent.data() + 100, sent.size() - 100),
+              static_cast<long>(sent.size() - 100));
+    EXPECT_EQ(pty.ReadMaster(sent.size() - 100), Bytes(sent.begin() + 100, sent.end()));
+
+    // A phone that reads nothing: the output queue fills up and then takes nothing, without
+    // failing.
+    const Bytes flood = Pattern(1 << 20);
+    size_t taken = 0;
+    long n = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        n = port.WriteSome(flood.data() + taken, flood.size() - taken);
+        taken += static_cast<size_t>(std::max(n, 0L));
+        return n <= 0;
+    }));
+    EXPECT_EQ(n, 0);
+    EXPECT_GT(taken, 0u);
+    EXPECT_LT(taken, flood.size());
+}
+
+enum class WriteEvent { Xon, Close, MasterCloses };
+
+struct WriteWaitCase {
+    WriteEvent event;
+    WaitResult expected;
+};
+
+class SerialPortWriteWait : public SerialPortPty,
+                            public ::testing::WithParamInterface<WriteWaitCase> {};
+
+TEST_P(SerialPortWriteWait, HeldOutputWaitEndsOnEvent) {
+    ASSERT_NO_FATAL_FAILURE(OpenConfigured());
+    ASSERT_NO_FATAL_FAILURE(HoldOutput(pty, port));
+    std::atomic<pid_t> writerTid{0};
+    std::promise<WaitResult> result;
+    auto done = result.get_future();
+    std::thread writer([&] {
+        writerTid.store(ThisThread());
+        result.set_value(port.WaitWritable());
+    });
+    EXPECT_TRUE(WaitUntil([&] { return writerTid.load() != 0 && BlockedInPoll(writerTid); }));
+
+    switch (GetParam().event) {
+        case WriteEvent::Xon:
+            EXPECT_TRUE(pty.WriteMaster({0x11}));
+            break;
+        case WriteEvent::Close:
+            EXPECT_TRUE(port.Close());
+            break;
+        case WriteEvent::MasterCloses:
+            pty.CloseMaster();
+            break;
+    }
+    const bool ended = done.wait_for(kLimit) == std::future_status::ready;
+    EXPECT_TRUE(ended);
+    if (!ended) {
+        pty.CloseMaster();  // frees the writer so the test can end
+    }
+    writer.join();
+    EXPECT_EQ(done.get(), GetParam().expected);
+
+    // The next write agrees with the wait.
+    const Bytes sent = Pattern(16);
+    switch (GetParam().event) {
+        case WriteEvent::Xon:
+            EXPECT_EQ(port.WriteSome(sent.data(), sent.size()), 16);
+            EXPECT_EQ(pty.ReadMaster(sent.size()), sent);
+            break;
+        case WriteEvent::Close:
+            EXPECT_EQ(port.WriteSome(sent.data(), sent.size()), -1);
+            EXPECT_EQ(port.LastError(), SerialError::NotOpen);
+            break;
+        case WriteEvent::MasterCloses:
+            EXPECT_EQ(port.WaitWritable(), WaitResult::Failed);
+            EXPECT_EQ(port.WriteSome(sent.data(), sent.size()), -1);
+            EXPECT_EQ(port.LastError(), SerialError::Io);
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, SerialPortWriteWait,
+                         ::testing::Values(WriteWaitCase{WriteEvent::Xon, WaitResult::Writable},
+                                           WriteWaitCase{WriteEvent::Close, WaitResult::Closing},
+                                           WriteWaitCase{WriteEvent::MasterCloses,
+                                                         WaitResult::Failed}),
+                         [](const auto& info) {
+                             switch (info.param.event) {
+                                 case WriteEvent::Xon:
+                                     return "Xon";
+                                 case WriteEvent::Close:
+                                     return "Close";
+                                 case WriteEvent::MasterCloses:
+                                     return "MasterCloses";
+                             }
+                             return "Unknown";
+                         });
 
 TEST_F(SerialPortPty, WriteHeldByXoffTimesOutAndResumesOnXon) {
     ASSERT_NO_FATAL_FAILURE(OpenConfigured());
