@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "platform/Messages.h"
@@ -14,7 +15,6 @@ namespace tarnflow {
 
 namespace {
 
-constexpr auto kWriteTimeout = std::chrono::milliseconds(1000);
 constexpr auto kReadPause = std::chrono::milliseconds(5);
 constexpr auto kSettlePause = std::chrono::milliseconds(100);
 constexpr const char* kBadFrameText = "\n[RX]Bad CRC in response packet\n";
@@ -42,11 +42,15 @@ int CBssComm::Attach(IOwnerWindow* owner, CTextQ* queue) {
 }
 
 int CBssComm::Open() {
+    if (portOpen != 0) {
+        // Opening again would leave the port and its transmit thread behind the link's back.
+        Trace("Failt to open Comm\n");
+        return 0;
+    }
     {
         std::lock_guard<std::mutex> guard(rxLock);
         receiver_.Clear();
     }
-    portOpen = 0;
     const std::string node = PortNames::NodeFor(portNumber);
     if (node.empty() || !port_.Open(node)) {
         Trace("Failt to open Comm\n");
@@ -54,6 +58,21 @@ int CBssComm::Open() {
     }
     port_.Purge();
     if (!Configure()) {
+        port_.Close();
+        return 0;
+    }
+    {
+        std::lock_guard<std::mutex> guard(txLock_);
+        txPending_.clear();
+        txFailed_ = false;
+        txStop_ = false;
+    }
+    // Started here rather than at the first held write: Open is where a failure can still be
+    // reported as a port that did not open, and an idle thread costs nothing.
+    try {
+        txThread_ = std::thread([this] { TransmitLoop(); });
+    } catch (const std::system_error&) {
+        Trace("Failt to open Comm\n");
         port_.Close();
         return 0;
     }
@@ -77,8 +96,22 @@ int CBssComm::Close() {
         return 0;
     }
     portOpen = 0;
-    // SerialPort::Close wakes the receive thread's wait, drops DTR and RTS and purges.
-    if (!port_.Close()) {
+    {
+        std::lock_guard<std::mutex> guard(txLock_);
+        txStop_ = true;
+    }
+    txWake_.notify_one();
+    // SerialPort::Close wakes the receive thread's wait and the transmit thread's wait for
+    // room, drops DTR and RTS and purges.
+    const bool closed = port_.Close();
+    if (txThread_.joinable()) {
+        txThread_.join();
+    }
+    {
+        std::lock_guard<std::mutex> guard(txLock_);
+        txPending_.clear();
+    }
+    if (!closed) {
         if (ownerWnd != nullptr) {
             char text[64];
             std::snprintf(text, sizeof text, "Error : Close COM Port (pipe number :%d)",
@@ -114,14 +147,82 @@ int CBssComm::Read(uint8_t* buffer, int maximum) {
 }
 
 int CBssComm::Write(const uint8_t* bytes, int count) {
-    if (portOpen == 0 || count < 0) {
+    if (portOpen == 0 || count < 0 || (bytes == nullptr && count > 0)) {
         return 0;
     }
-    if (!port_.Write(bytes, static_cast<size_t>(count), kWriteTimeout)) {
-        Trace("WRITE_Error : WriteFile() in COMM\n");
-        return 0;
+    const auto n = static_cast<size_t>(count);
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> guard(txLock_);
+        if (txFailed_) {
+            return 0;
+        }
+        if (!txPending_.empty()) {
+            // Behind what is still waiting, never around it.
+            txPending_.insert(txPending_.end(), bytes, bytes + n);
+            return 1;
+        }
+        const long written = port_.WriteSome(bytes, n);
+        if (written < 0) {
+            FailOutput();
+            return 0;
+        }
+        const auto done = static_cast<size_t>(written);
+        if (done < n) {
+            txPending_.assign(bytes + done, bytes + n);
+            wake = true;
+        }
+    }
+    if (wake) {
+        txWake_.notify_one();
     }
     return 1;
+}
+
+bool CBssComm::OutputPending() const {
+    std::lock_guard<std::mutex> guard(txLock_);
+    return !txPending_.empty();
+}
+
+bool CBssComm::OutputFailed() const {
+    std::lock_guard<std::mutex> guard(txLock_);
+    return txFailed_;
+}
+
+void CBssComm::FailOutput() {
+    Trace("WRITE_Error : WriteFile() in COMM\n");
+    txFailed_ = true;
+    txPending_.clear();
+}
+
+// The transmit thread: sleeps until output is pending, writes what the port takes, and while
+// the port takes nothing (XOFF, full queue) sleeps in the port's wait, without the lock, so that
+// Write can queue more behind meanwhile. Every write is made under txLock_, as Write's are.
+void CBssComm::TransmitLoop() {
+    std::unique_lock<std::mutex> lock(txLock_);
+    for (;;) {
+        txWake_.wait(lock, [this] { return txStop_ || !txPending_.empty(); });
+        if (txStop_) {
+            return;
+        }
+        const long written = port_.WriteSome(txPending_.data(), txPending_.size());
+        if (written > 0) {
+            txPending_.erase(txPending_.begin(), txPending_.begin() + written);
+            continue;
+        }
+        if (written < 0) {
+            FailOutput();
+            continue;
+        }
+        lock.unlock();
+        // Closing: Close set txStop_ before it closed the port, and the loop ends at its top
+        // (a port closed behind the link's back fails the next write instead).
+        const WaitResult ready = port_.WaitWritable();
+        lock.lock();
+        if (ready == WaitResult::Failed && !txStop_) {
+            FailOutput();
+        }
+    }
 }
 
 bool CBssComm::ArmReceiveWait() {

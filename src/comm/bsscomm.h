@@ -1,10 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "comm/BlockRecord.h"
 #include "comm/Checksums.h"
@@ -37,11 +40,22 @@ inline constexpr size_t kReadChunkMax = 512;
 // The link object of one entry: its serial port, the framing of requests and the decoding of
 // responses, and the requests of the download protocol.
 //
-// Threads: everything runs on the user-interface thread except Read, ProcessReceived,
-// BeginBurst and WaitForInput, which belong to the entry's receive thread. The two threads
-// share frameMode (atomic), responseBuffer (behind its own lock; read it with CopyResponse) and
-// the text queue (locked itself). Open and Close must not run while a receive thread of an
-// earlier open is still using the port.
+// Output never blocks the caller: Write hands the port what it takes at once and keeps the rest,
+// in order, for the link's transmit thread, which writes it as soon as the port takes it (the
+// phone sent XON, or the output queue drained). A later Write queues behind what is pending.
+//
+// Threads: everything runs on the user-interface thread (Write and the requests,
+// OutputPending, OutputFailed, Open, Close) except
+//   - Read, ProcessReceived, BeginBurst and WaitForInput, which belong to the entry's receive
+//     thread;
+//   - the transmit thread, the link's own: Open starts it, Close (and Shutdown) wakes it, joins
+//     it and drops what was still pending. It sleeps until output is pending and then only
+//     until the port takes output, so an idle link costs no processor time.
+// The threads share frameMode (atomic), responseBuffer (behind its own lock; read it with
+// CopyResponse), the text queue (locked itself) and the pending output with its state (behind
+// txLock_; every write to the port is made under it, so the two writers never interleave).
+// Open and Close must not run while a receive thread of an earlier open is still using the
+// port.
 class CBssComm {
   public:
     CBssComm();
@@ -52,11 +66,24 @@ class CBssComm {
     // Port side.
     void SetPortNumber(uint8_t number) { portNumber = number; }
     int Attach(IOwnerWindow* owner, CTextQ* queue);
+    // Opens and configures the port and starts the transmit thread; 0 when any of it fails, or
+    // when the link is open already (it stays as it is).
     int Open();
+    // Stops the transmit thread and drops output still pending, then closes the port (which
+    // ends the receive thread's wait). 0 when the link was not open.
     int Close();
     int Shutdown();
     int Read(uint8_t* buffer, int maximum);
+    // Writes the bytes behind any output still pending, without waiting: what the port takes
+    // now is written at once, the rest is kept for the transmit thread. Returns 1 when every
+    // byte was written or queued; 0 when the port is not open or the output has failed
+    // (nothing of the bytes is written or kept then).
     int Write(const uint8_t* bytes, int count);
+    // True while bytes handed to Write are not all accepted by the port yet.
+    bool OutputPending() const;
+    // True once a write to the port failed (I/O error, hang-up) since the last Open: what was
+    // pending is dropped and Write returns 0 until the link is opened again.
+    bool OutputFailed() const;
 
     // Receive-thread side of the port: ArmReceiveWait is the thread's check that the port can
     // be waited on; WaitForInput ends when a byte arrives or the port is being closed.
@@ -117,12 +144,23 @@ class CBssComm {
     int Configure();
     void PostText(int type, const std::string& text);
     void SendRequest(const uint8_t* request, uint16_t length, const char* text);
+    void TransmitLoop();
+    void FailOutput();  // with txLock_ held
 
     SerialPort port_;
     std::mutex rxLock;  // held around each read and each ProcessReceived
     FrameReceiver receiver_;
     mutable std::mutex responseLock_;
     uint8_t responseBuffer_[kResponseBufferSize] = {};
+
+    // Pending output and the transmit thread. txPending_ holds the bytes not yet taken by the
+    // port, oldest first; txFailed_ and txStop_ are the output's failure and the thread's stop.
+    mutable std::mutex txLock_;
+    std::condition_variable txWake_;  // output became pending, or the thread is to stop
+    std::vector<uint8_t> txPending_;
+    bool txFailed_ = false;
+    bool txStop_ = false;
+    std::thread txThread_;  // user-interface thread only
 };
 
 }  // namespace tarnflow
