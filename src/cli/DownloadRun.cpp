@@ -85,7 +85,7 @@ bool AssignPorts(const CliOptions& options, CDloadEngine& engine) {
             }
         }
     }
-    if (engine.connectedCount == 0) {
+    if (engine.connectedCount() == 0) {
         std::fprintf(stderr, "No Phone is connected.\n");
         return false;
     }

@@ -59,12 +59,13 @@ void CDloadEngine::ExtendRun(std::FILE* newFile, std::FILE* oldFile, uint64_t ne
         if (WindowsEqual(a, lengthA, b, lengthB)) {
             return;
         }
-        ++runTable[runCursor].count;
+        ++runTable[runCount].count;
     }
 }
 
+// Builds the run table for the next compare download; a download already running keeps the
+// runs it started with (and its runCursor).
 void CDloadEngine::OnCompare() {
-    runCursor = 0;
     runCount = 0;
     chunkIndex = 0;
     runTable.fill(CompareRun{});
@@ -101,24 +102,22 @@ bool CDloadEngine::CompareFiles(const std::string& newPath, const std::string& o
             ++chunkIndex;
             continue;
         }
-        if (runCursor == kMaxRuns) {
+        if (runCount == kMaxRuns) {
             // The table holds 128 runs; a partial table would leave changes unwritten.
             runTable.fill(CompareRun{});
-            runCursor = 0;
             runCount = 0;
             host_.MessageBox(
                 "Too many different blocks: more than 128 runs. Use a normal download.",
                 MessageBoxStyle::Ok);
             return false;
         }
-        runTable[runCursor].start = chunkIndex;
+        runTable[runCount].start = chunkIndex;
         ExtendRun(newFile.get(), oldFile.get(), newLength);
         QueueEntryText(1, TEXT_PROGRESS,
                        Format(" Different Start Block Index is  %d &&& Count is %d\n",
-                              runTable[runCursor].start, runTable[runCursor].count));
-        ++runCursor;
+                              runTable[runCount].start, runTable[runCount].count));
+        ++runCount;
     }
-    runCount = runCursor;
     QueueEntryText(1, TEXT_PROGRESS, Format(" 다운로드 반복 횟수 %d\n", runCount));
     QueueEntryText(1, TEXT_PROGRESS,
                    Format("Total Differnt Download Blocks %d\n", SumRunBlocks(runCount)));

@@ -103,14 +103,17 @@ class CDloadEngine {
     // True from a started download until no entry can still finish.
     bool DownloadRunning() const { return downloadRunning_; }
 
+    // The download's counts, taken from the entries themselves so that no event can leave them
+    // out of step with what they count.
+    int connectedCount() const;  // entries with a port
+    int activeCount() const;     // entries still downloading, with a port and an open link
+    int phaseDoneCount() const;  // active entries that finished the current image or run
+
     IEngineHost& Host() { return host_; }
 
     std::array<EntryRecord, kEntryCount> entries;
     DownloadSelection selection;
 
-    int connectedCount = 0;
-    int phaseDoneCount = 0;
-    int activeCount = 0;
     int currentKind = 0;
     uint32_t m_dwImageSize = 0;
     uint32_t blockBase = 0;
@@ -137,14 +140,17 @@ class CDloadEngine {
     void ReleasePhase(bool showCompletion);
     void StartNextImage();
     void SendFinalJumps(bool showCompletion);
+    bool IsStraggler(const EntryRecord& e) const;
     void DropStragglers();
     void MarkFailed(int i);
+    void ReleaseLink(int i);
+    void CloseStaleLinks();
+    bool RetryAfterBadAnswer(int i);
+    void GiveUpTransfer(int i);
     void FailRunningEntries();
     void CheckDownloadProgress();
     void EndDownload();
-    int RunningCount() const;
     void ApplyRunGeometry(int run);
-    void ArmRetryTimer(int i);
     bool CompareFiles(const std::string& newPath, const std::string& oldPath);
     void ExtendRun(std::FILE* newFile, std::FILE* oldFile, uint64_t newLength);
     uint32_t BlockAddress(int index) const {
@@ -154,6 +160,9 @@ class CDloadEngine {
     IEngineHost& host_;
     IClock& clock_;
     bool downloadRunning_ = false;
+    // The runs the running compare download started with; a Compare meanwhile builds the table
+    // for the next download.
+    std::vector<CompareRun> downloadRuns_;
     int64_t lastKickTick_ = 0;
     std::array<int64_t, kEntryCount> lastRefresh_{};
     int lastShownMinutes_ = 0;

@@ -1,19 +1,8 @@
 // Judging each response before the step machine sees it.
-#include <cstdio>
-
 #include "engine/DloadEngine.h"
+#include "platform/FormatText.h"
 
 namespace tarnflow {
-
-namespace {
-
-std::string AddressText(const char* format, uint32_t address) {
-    char text[80];
-    std::snprintf(text, sizeof text, format, address);
-    return text;
-}
-
-}  // namespace
 
 void CDloadEngine::RetryTransfer(int i) {
     EntryRecord& e = entries[i];
@@ -26,8 +15,19 @@ void CDloadEngine::RetryTransfer(int i) {
     }
 }
 
-void CDloadEngine::ArmRetryTimer(int i) {
+// Asks again, with a transfer time-out, after an answer that did not let the entry advance.
+// False when the entry has had too many such retransmissions in a row and has been given up.
+bool CDloadEngine::RetryAfterBadAnswer(int i) {
+    EntryRecord& e = entries[i];
+    if (++e.resendCount > kMaxResendsWithoutProgress) {
+        QueueEntryText(i, TEXT_ERROR,
+                       FormatText("No progress after %d retries.", kMaxResendsWithoutProgress));
+        GiveUpTransfer(i);
+        return false;
+    }
+    RetryTransfer(i);
     SetEntryTimer(i, TIMER_TRANSFER, 5000);
+    return true;
 }
 
 bool CDloadEngine::EvaluateResponse(int i) {
@@ -40,7 +40,6 @@ bool CDloadEngine::EvaluateResponse(int i) {
     switch (r[0]) {
         case ACK:
             if (pending) {
-                host_.KillTimer(static_cast<uint32_t>(i));
                 QueueEntryText(i, TEXT_ERROR, "재전송 Cmd를 보내고 0x02 ACK 받음");
                 MarkFailed(i);
                 return false;
@@ -50,22 +49,18 @@ bool CDloadEngine::EvaluateResponse(int i) {
                     e.bytesWritten += kBlockSize;
                     return true;
                 }
-                QueueEntryText(
-                    i, TEXT_NOTICE,
-                    AddressText("CRC Calc result Error at 0x%x", BlockAddress(e.blockIndex - 1)));
-                ++e.retries;
-                e.link.SendRawBlock(CDloadFile::GetRetryPacket());
-                e.retryPending = 1;
-                ArmRetryTimer(i);
+                QueueEntryText(i, TEXT_NOTICE,
+                               FormatText("CRC Calc result Error at 0x%x",
+                                          BlockAddress(e.blockIndex - 1)));
+                RetryAfterBadAnswer(i);
                 return false;
             }
             if (r[1] == ACK_FCS_LOW && r[2] == ACK_FCS_HIGH) {
                 return true;
             }
-            ++e.retries;
-            e.link.ResendLastRequest();
-            QueueEntryText(i, TEXT_NOTICE, "ACK, but crc error. Retry.");
-            ArmRetryTimer(i);
+            if (RetryAfterBadAnswer(i)) {
+                QueueEntryText(i, TEXT_NOTICE, "ACK, but crc error. Retry.");
+            }
             return false;
 
         case RETRY_ACK:
@@ -78,7 +73,7 @@ bool CDloadEngine::EvaluateResponse(int i) {
                     QueueEntryText(i, TEXT_ERROR, "Unknown Error!");
                 }
                 // Either way an answer is due; without a timer a lost one would stall the entry.
-                ArmRetryTimer(i);
+                SetEntryTimer(i, TIMER_TRANSFER, 5000);
                 return false;
             }
             if (r[1] == 0x03 && r[2] == 0x03) {
@@ -86,24 +81,28 @@ bool CDloadEngine::EvaluateResponse(int i) {
                 CloseEntry(i);
                 return false;
             }
-            RetryTransfer(i);
-            ArmRetryTimer(i);
-            QueueEntryText(i, TEXT_NOTICE, "Retry ACK, but crc error. Retry.");
+            if (RetryAfterBadAnswer(i)) {
+                QueueEntryText(i, TEXT_NOTICE, "Retry ACK, but crc error. Retry.");
+            }
             return false;
 
         case NAK_RESEND:
-            RetryTransfer(i);
-            ArmRetryTimer(i);
+            RetryAfterBadAnswer(i);
             return false;
 
         case NAK_MODEL_MISMATCH:
-            if (host_.MessageBox("모델 버전이 틀립니다. 계속 할까요?", MessageBoxStyle::YesNo) ==
+            if (host_.MessageBox("모델 버전이 틀립니다. 계속 할까요?", MessageBoxStyle::YesNo) !=
                 IDYES) {
-                return true;
+                MarkFailed(i);
+                return false;
             }
-            host_.KillTimer(static_cast<uint32_t>(i));
-            MarkFailed(i);
-            return false;
+            // The refusal stands in for the block's acknowledgement, so the block's check value
+            // was never seen: it is asked for again and verified like any other.
+            if (inFlight) {
+                RetryAfterBadAnswer(i);
+                return false;
+            }
+            return true;
 
         case NAK_INVALID_CMD:
             if (r[1] == 0x9E && r[2] == 0x4C) {
@@ -111,9 +110,9 @@ bool CDloadEngine::EvaluateResponse(int i) {
                 QueueEntryText(i, TEXT_ERROR, "Invalid command!!");
                 return false;
             }
-            RetryTransfer(i);
-            ArmRetryTimer(i);
-            QueueEntryText(i, TEXT_NOTICE, "NAK_INVALID_CMD, but crc error. Retry");
+            if (RetryAfterBadAnswer(i)) {
+                QueueEntryText(i, TEXT_NOTICE, "NAK_INVALID_CMD, but crc error. Retry");
+            }
             return false;
 
         case NAK_FAILED:
@@ -122,16 +121,15 @@ bool CDloadEngine::EvaluateResponse(int i) {
                 QueueEntryText(i, TEXT_ERROR, "Flash error!!");
                 return false;
             }
-            RetryTransfer(i);
-            ArmRetryTimer(i);
-            QueueEntryText(i, TEXT_NOTICE, "NAK_FAILED, but crc error. Retry");
+            if (RetryAfterBadAnswer(i)) {
+                QueueEntryText(i, TEXT_NOTICE, "NAK_FAILED, but crc error. Retry");
+            }
             return false;
 
         default:
             // An unknown code is a damaged answer: report it and ask again rather than wait.
             QueueEntryText(i, TEXT_ERROR, "Unknown error!!");
-            RetryTransfer(i);
-            ArmRetryTimer(i);
+            RetryAfterBadAnswer(i);
             return false;
     }
 }

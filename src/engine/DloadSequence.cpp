@@ -20,11 +20,13 @@ int CDloadEngine::OnRxPacket(int i) {
     e.response = &e.link;
     host_.KillTimer(static_cast<uint32_t>(i));
     // An entry that is not downloading (never started, finished, or given up) has nothing to
-    // answer; a late packet must not restart it.
-    if (e.outcome != EntryOutcome::Running) {
+    // answer, and one waiting for the others has nothing outstanding; a late or stray packet
+    // must not restart it.
+    if (e.outcome != EntryOutcome::Running || e.step == DL_WAIT) {
         return 1;
     }
     if (EvaluateResponse(i)) {
+        e.resendCount = 0;
         DownloadSub(i);
     }
     return 1;
@@ -176,30 +178,60 @@ void CDloadEngine::DownloadSub(int i) {
     }
 }
 
-int CDloadEngine::RunningCount() const {
+int CDloadEngine::connectedCount() const {
     int count = 0;
     for (const auto& e : entries) {
-        if (e.comPort != 0 && e.linkOpen && e.outcome == EntryOutcome::Running) {
-            ++count;
-        }
+        count += e.comPort != 0 ? 1 : 0;
     }
     return count;
 }
 
-// Entries that have had no code block acknowledged when the first entry finishes an image
-// never started programming: they are dropped.
+int CDloadEngine::activeCount() const {
+    int count = 0;
+    for (const auto& e : entries) {
+        count += e.comPort != 0 && e.linkOpen && e.outcome == EntryOutcome::Running ? 1 : 0;
+    }
+    return count;
+}
+
+int CDloadEngine::phaseDoneCount() const {
+    int count = 0;
+    for (const auto& e : entries) {
+        count += e.comPort != 0 && e.linkOpen && e.outcome == EntryOutcome::Running &&
+                         e.step == DL_WAIT
+                     ? 1
+                     : 0;
+    }
+    return count;
+}
+
+// When the first entry finishes an image, the entries of the download that never got going
+// are let go: those still waiting for the answer to the start request or the jump, and those
+// that gave up before programming. An entry working on the image (its erase sent, or blocks
+// in flight) is never one of them, however slow.
+bool CDloadEngine::IsStraggler(const EntryRecord& e) const {
+    if (e.comPort == 0) {
+        return false;
+    }
+    switch (e.outcome) {
+        case EntryOutcome::Running:
+            return e.step == DL_START;
+        case EntryOutcome::Failed:
+            return !e.flashing;
+        default:
+            return false;
+    }
+}
+
 void CDloadEngine::DropStragglers() {
     for (int j = 0; j < kEntryCount; ++j) {
         EntryRecord& e = entries[j];
-        if (e.comPort == 0 || e.flashing) {
+        if (!IsStraggler(e)) {
             continue;
         }
         MarkFailed(j);
-        if (connectedCount > 0) {
-            --connectedCount;
-        }
         host_.ShowEntryProgress(j, PROG_ERROR, true);
-        e.comPort = 0;  // so that closing does not count the entry out a second time
+        e.comPort = 0;  // it leaves the connected entries once, here
         e.rxRunning = 0;
         CloseEntry(j);
         QueueEntryText(j, TEXT_ERROR, "Unknown Error!");
@@ -209,14 +241,11 @@ void CDloadEngine::DropStragglers() {
 
 void CDloadEngine::EndPhase(int i) {
     host_.KillTimer(static_cast<uint32_t>(i));
-    ++phaseDoneCount;
-    activeCount = 0;
-    if (phaseDoneCount == 1) {
+    entries[i].step = DL_WAIT;
+    if (phaseDoneCount() == 1) {
         DropStragglers();
     }
-    activeCount = RunningCount();
-    entries[i].step = DL_WAIT;
-    if (phaseDoneCount < activeCount) {
+    if (phaseDoneCount() < activeCount()) {
         host_.ShowEntryProgress(i, PROG_NEXT_STEP, true);
         return;
     }
@@ -225,9 +254,8 @@ void CDloadEngine::EndPhase(int i) {
 
 void CDloadEngine::ShortPhaseEnd(int i) {
     host_.KillTimer(static_cast<uint32_t>(i));
-    ++phaseDoneCount;
     entries[i].step = DL_WAIT;
-    if (phaseDoneCount < RunningCount()) {
+    if (phaseDoneCount() < activeCount()) {
         return;
     }
     ReleasePhase(false);
@@ -236,20 +264,11 @@ void CDloadEngine::ShortPhaseEnd(int i) {
 // Every entry still downloading has finished the image (or the compare run): the next run or
 // image starts for all of them, or the download ends with the final jump.
 void CDloadEngine::ReleasePhase(bool showCompletion) {
-    phaseDoneCount = 0;
-    activeCount = 0;
-    if (selection.m_nDloadType == DOWNLOAD_COMPARE && runCursor + 1 < runCount) {
+    if (selection.m_nDloadType == DOWNLOAD_COMPARE &&
+        static_cast<size_t>(runCursor) + 1 < downloadRuns_.size()) {
         ++runCursor;
         ApplyRunGeometry(runCursor);
-        for (int j = 0; j < kEntryCount; ++j) {
-            EntryRecord& e = entries[j];
-            if (e.linkOpen && e.outcome == EntryOutcome::Running) {
-                e.step = DL_START;
-                e.blockIndex = 0;
-                e.link.RequestDownloadStart();
-                SetEntryTimer(j, TIMER_COMMAND, 3000);
-            }
-        }
+        StartNextImage();
         return;
     }
     if (!AdvanceImage()) {
@@ -300,11 +319,13 @@ void CDloadEngine::SendFinalJumps(bool showCompletion) {
     }
 }
 
+// An entry leaving the download waits for nothing more: its timer goes with it.
 void CDloadEngine::MarkFailed(int i) {
     EntryRecord& e = entries[i];
     if (e.outcome != EntryOutcome::Running) {
         return;
     }
+    host_.KillTimer(static_cast<uint32_t>(i));
     e.outcome = EntryOutcome::Failed;
     e.endMs = clock_.NowMs();
     if (e.comPort != 0) {
@@ -314,10 +335,7 @@ void CDloadEngine::MarkFailed(int i) {
 
 void CDloadEngine::FailRunningEntries() {
     for (int j = 0; j < kEntryCount; ++j) {
-        if (entries[j].outcome == EntryOutcome::Running) {
-            host_.KillTimer(static_cast<uint32_t>(j));
-            MarkFailed(j);
-        }
+        MarkFailed(j);
     }
     EndDownload();
 }
@@ -351,8 +369,6 @@ void CDloadEngine::CheckDownloadProgress() {
 
 void CDloadEngine::EndDownload() {
     downloadRunning_ = false;
-    phaseDoneCount = 0;
-    activeCount = 0;
 }
 
 }  // namespace tarnflow

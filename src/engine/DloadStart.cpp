@@ -3,6 +3,7 @@
 
 #include "engine/DloadEngine.h"
 #include "engine/FontAddress.h"
+#include "platform/FormatText.h"
 #include "platform/Trace.h"
 
 namespace tarnflow {
@@ -33,12 +34,6 @@ ImageRow RowFor(int kind) {
     }
 }
 
-std::string Format(const char* format, long value) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 }  // namespace
 
 CDloadEngine::CDloadEngine(IEngineHost& host, IClock& clock)
@@ -57,7 +52,6 @@ void CDloadEngine::OnInitDialog(const std::string& loadSource) {
     selection.m_nDloadType = 0;
     blockBase = eraseStart = byteCount = 0;
     selection.fontStartAddress = 0;
-    phaseDoneCount = 0;
     perfMonitor.Open(loadSource);
     host_.ResetProgressBars();
     host_.SetTimer(ID_TIMER_CPU, 500);
@@ -110,7 +104,7 @@ bool CDloadEngine::ValidateFontAddress() {
 }
 
 void CDloadEngine::OnDownload() {
-    if (connectedCount == 0) {
+    if (connectedCount() == 0) {
         host_.MessageBox("No Phone is connected.", MessageBoxStyle::Ok);
         return;
     }
@@ -125,20 +119,21 @@ void CDloadEngine::OnDownload() {
         return;
     }
     host_.ResetProgressBars();
-    phaseDoneCount = 0;
     startClock = clock_.NowMs();
 
+    CloseStaleLinks();
     for (int i = 0; i < kEntryCount; ++i) {
         if (entries[i].comPort == 0) {
             continue;
         }
         if (!OpenEntry(i)) {
-            host_.MessageBox(Format("COM Port(COMM%d) Open Error", i), MessageBoxStyle::Ok);
+            host_.MessageBox(FormatText("COM Port(COMM%d) Open Error", i), MessageBoxStyle::Ok);
             return;
         }
         ResetEntryCounters(i);
     }
 
+    downloadRuns_.assign(runTable.begin(), runTable.begin() + runCount);
     currentKind = 0;
     const bool prepared = selection.check[KIND_CODE_NEW] ? PrepareImage() : AdvanceImage();
     // AdvanceImage reports the end of the images as success: with nothing selected there is
@@ -156,6 +151,7 @@ void CDloadEngine::OnDownload() {
         }
         e.outcome = EntryOutcome::Running;
         e.retries = 0;
+        e.resendCount = 0;
         e.bytesWritten = 0;
         e.startMs = clock_.NowMs();
         e.endMs = 0;
@@ -164,8 +160,21 @@ void CDloadEngine::OnDownload() {
     }
     downloadRunning_ = true;
     host_.SetTimer(ID_TIMER_ELAPSED, 500);
-    m_nProgressRefreshMs = ProgressRefreshMs(connectedCount);
+    m_nProgressRefreshMs = ProgressRefreshMs(connectedCount());
     host_.FocusLogSelector();
+}
+
+// Port Search and hot-plug move port numbers between entries while links stay open. A link
+// whose entry no longer holds its port would keep that port from the entry that holds it now.
+void CDloadEngine::CloseStaleLinks() {
+    for (int i = 0; i < kEntryCount; ++i) {
+        EntryRecord& e = entries[i];
+        if (e.link.portOpen && (e.comPort == 0 || e.link.portNumber != (e.comPort & 0xFF))) {
+            host_.KillTimer(static_cast<uint32_t>(i));
+            e.linkOpen = 0;
+            ReleaseLink(i);
+        }
+    }
 }
 
 bool CDloadEngine::OpenEntry(int i) {
@@ -174,7 +183,11 @@ bool CDloadEngine::OpenEntry(int i) {
     if (e.link.portOpen && e.linkOpen && e.link.portNumber == (e.comPort & 0xFF)) {
         return true;
     }
-    CloseEntry(i);
+    // Closing the old link must not take the entry's port number with it: the new link opens
+    // the port the entry holds now.
+    host_.KillTimer(static_cast<uint32_t>(i));
+    e.linkOpen = 0;
+    ReleaseLink(i);
     return StartEntryLink(i);
 }
 
@@ -182,9 +195,8 @@ bool CDloadEngine::StartEntryLink(int i) {
     EntryRecord& e = entries[i];
     e.link.SetPortNumber(static_cast<uint8_t>(e.comPort & 0xFF));
     e.link.entryIndex = i;
-    e.link.Shutdown();
     // A thread of an earlier open has ended with its port; collect it before the link is reused.
-    e.rxThread.reset();
+    ReleaseLink(i);
     e.link.Attach(&host_, &e.textQueue);
     if (!e.link.Open()) {
         QueueEntryText(i, TEXT_NOTICE, "USB 연결 상태를 확인하세요.");
@@ -203,8 +215,7 @@ void CDloadEngine::CloseEntry(int i) {
     EntryRecord& e = entries[i];
     host_.KillTimer(static_cast<uint32_t>(i));
     MarkFailed(i);
-    if (e.step != DL_START && e.step != DL_RESET && connectedCount != 0 && e.comPort != 0) {
-        --connectedCount;
+    if (e.step != DL_START && e.step != DL_RESET && e.comPort != 0) {
         host_.ShowEntryProgress(i, PROG_ERROR, true);
         e.comPort = 0;
     }
@@ -215,13 +226,19 @@ void CDloadEngine::CloseEntry(int i) {
         e.comPort = 0;
         e.blockIndex = 0;
         e.retryPending = 0;
-        // Closing the port ends the receive thread's wait; joining it means nothing of the
-        // thread outlives this call.
-        e.link.Shutdown();
-        e.rxThread.reset();
+        ReleaseLink(i);
     }
     host_.UpdateEntryLabels();
     host_.UpdateData(false);
+}
+
+// Closing the port ends the receive thread's wait; joining it means nothing of the thread
+// outlives this call.
+void CDloadEngine::ReleaseLink(int i) {
+    EntryRecord& e = entries[i];
+    e.link.Shutdown();
+    e.rxThread.reset();
+    e.rxRunning = 0;
 }
 
 bool CDloadEngine::PrepareImage() {
@@ -247,7 +264,7 @@ bool CDloadEngine::PrepareImage() {
         const uint32_t start = image.GetStartAddress();
         // The code starts behind the boot area; an image that ends before it has no code.
         if (start > size) {
-            host_.MessageBox(Format("Application 다운로딩 시작 주소가 0x%lX 입니다.", start) +
+            host_.MessageBox(FormatText("Application 다운로딩 시작 주소가 0x%X 입니다.", start) +
                                  "\nThe image ends before this address.",
                              MessageBoxStyle::Ok);
             return false;
@@ -269,8 +286,9 @@ bool CDloadEngine::PrepareImage() {
 
 void CDloadEngine::ApplyRunGeometry(int run) {
     const uint32_t newSize = image.GetSize();
-    const uint64_t start = uint64_t{static_cast<uint32_t>(runTable[run].start)} * kCompareWindow;
-    uint64_t length = uint64_t{static_cast<uint32_t>(runTable[run].count)} * kCompareWindow;
+    const CompareRun& runAt = downloadRuns_[static_cast<size_t>(run)];
+    const uint64_t start = uint64_t{static_cast<uint32_t>(runAt.start)} * kCompareWindow;
+    uint64_t length = uint64_t{static_cast<uint32_t>(runAt.count)} * kCompareWindow;
     // A run that reaches into the last, partial window ends with the image.
     if (start >= newSize) {
         length = 0;
@@ -310,7 +328,6 @@ void CDloadEngine::ResetAllEntries() {
     for (int i = 0; i < kEntryCount; ++i) {
         EntryRecord& e = entries[i];
         e.linkOpen = 0;
-        e.rxRunning = 0;
         e.comPort = 0;
         e.jumpSent = 0;
         e.step = DL_START;
@@ -319,11 +336,9 @@ void CDloadEngine::ResetAllEntries() {
         e.retryPending = 0;
         e.flashing = 0;
         // The entries' devices are gone or were never there; stop what is left of their links.
-        e.link.Shutdown();
-        e.rxThread.reset();
+        ReleaseLink(i);
         rxStopFlag[i].store(0);
     }
-    connectedCount = 0;
 }
 
 bool CDloadEngine::IsAnyEntryBusy() const {

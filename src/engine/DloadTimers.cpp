@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "engine/DloadEngine.h"
+#include "platform/FormatText.h"
 #include "platform/Trace.h"
 
 namespace tarnflow {
@@ -58,10 +59,8 @@ void CDloadEngine::OnEntryTimeout(int i) {
     if (e.noResponseCount < 3) {
         ++e.retries;
         if (BlockInFlight(i)) {
-            char text[64];
-            std::snprintf(text, sizeof text, "No response, retry at 0x%x",
-                          BlockAddress(e.blockIndex - 1));
-            QueueEntryText(i, TEXT_NOTICE, text);
+            QueueEntryText(i, TEXT_NOTICE,
+                           FormatText("No response, retry at 0x%x", BlockAddress(e.blockIndex - 1)));
             e.link.SendRawBlock(CDloadFile::GetRetryPacket());
             e.retryPending = 1;
         } else {
@@ -76,11 +75,16 @@ void CDloadEngine::OnEntryTimeout(int i) {
         MarkFailed(i);
         return;
     }
+    GiveUpTransfer(i);
+}
+
+// The end of a transfer that got no usable answer: the entry leaves the download and, in the
+// middle of one, its slot. Its link and receive thread are left running.
+void CDloadEngine::GiveUpTransfer(int i) {
+    EntryRecord& e = entries[i];
     QueueEntryText(i, TEXT_ERROR, "응답없음. 처음부터 다시 해주시기 바랍니다.");
-    host_.KillTimer(static_cast<uint32_t>(i));
     MarkFailed(i);
-    if (e.step != DL_START && e.step != DL_RESET && connectedCount != 0 && e.comPort != 0) {
-        --connectedCount;
+    if (e.step != DL_START && e.step != DL_RESET && e.comPort != 0) {
         host_.ShowEntryProgress(i, PROG_ERROR, true);
         e.comPort = 0;
         e.linkOpen = 0;

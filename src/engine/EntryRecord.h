@@ -48,6 +48,11 @@ inline constexpr int DOWNLOAD_COMPARE = 2;
 // ever: after this long the entry gives up as after an unanswered request.
 inline constexpr int kEraseLimitMs = 10 * 60 * 1000;
 
+// Damaged or refused answers are asked for again, but a phone that never answers sensibly must
+// not be asked for ever: after this many retransmissions in a row without progress the entry
+// gives up as at the last time-out of a transfer.
+inline constexpr int kMaxResendsWithoutProgress = 10;
+
 // How an entry's part in the current download ended. Not a field of the original record: it
 // lets the engine end a download when no entry can still finish, and tells the front ends
 // which phones completed.
@@ -77,6 +82,7 @@ struct EntryRecord {
     int flashing = 0;
 
     int eraseWaitMs = 0;  // how long the current erase has been waited for
+    int resendCount = 0;  // retransmissions after bad answers since the last accepted answer
     EntryOutcome outcome = EntryOutcome::None;
     int retries = 0;            // time-outs and re-sends, for the reports of the front ends
     uint64_t bytesWritten = 0;  // image bytes acknowledged by the phone

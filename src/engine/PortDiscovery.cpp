@@ -20,36 +20,39 @@ int PortNumberOf(const std::string& portName) {
 
 void CDloadEngine::OnPortSearch(const std::vector<DeviceMapEntry>& deviceMap,
                                 const std::string& tag) {
-    connectedCount = 0;
     for (auto& e : entries) {
         e.comPort = 0;
     }
+    int slot = 0;
     for (const auto& device : deviceMap) {
         if (device.deviceName.find(tag) == std::string::npos) {
             continue;
         }
-        if (connectedCount == kEntryCount) {
+        if (slot == kEntryCount) {
             break;
         }
-        entries[connectedCount].comPort = PortNumberOf(device.portName);
-        ++connectedCount;
+        entries[slot++].comPort = PortNumberOf(device.portName);
     }
     host_.UpdateEntryLabels();
 }
 
 void CDloadEngine::OnPortArrival(const std::string& portName) {
-    if (connectedCount != kEntryCount) {
-        ++connectedCount;
+    if (connectedCount() != kEntryCount) {
         const int n = PortNumberOf(portName);
-        for (auto& e : entries) {
-            if (e.comPort == 0) {
-                e.comPort = n;
-                break;
-            }
-            if (e.comPort == n) {
-                host_.MessageBox("이미 사용중인 COM Port로 연결을 시도하셨습니다.",
-                                 MessageBoxStyle::Ok);
-                break;
+        // A port one entry already holds must not be given to a second one.
+        bool known = false;
+        for (const auto& e : entries) {
+            known = known || (n != 0 && e.comPort == n);
+        }
+        if (known) {
+            host_.MessageBox("이미 사용중인 COM Port로 연결을 시도하셨습니다.",
+                             MessageBoxStyle::Ok);
+        } else {
+            for (auto& e : entries) {
+                if (e.comPort == 0) {
+                    e.comPort = n;
+                    break;
+                }
             }
         }
         host_.UpdateEntryLabels();
@@ -58,31 +61,22 @@ void CDloadEngine::OnPortArrival(const std::string& portName) {
 }
 
 void CDloadEngine::OnPortRemoval(const std::string& portName) {
-    if (connectedCount != 0) {
-        const int n = PortNumberOf(portName);
-        for (int i = 0; i < kEntryCount; ++i) {
-            EntryRecord& e = entries[i];
-            if (e.comPort != n) {
-                continue;
-            }
-            if (n != 0) {
-                --connectedCount;
-                e.comPort = 0;
-            }
-            if (e.step != DL_START && e.step != DL_RESET) {
-                MarkFailed(i);
-                host_.ShowEntryProgress(i, PROG_ERROR, true);
-                e.step = DL_START;
-            }
-            break;
+    const int n = PortNumberOf(portName);
+    for (int i = 0; n != 0 && i < kEntryCount; ++i) {
+        EntryRecord& e = entries[i];
+        if (e.comPort != n) {
+            continue;
+        }
+        e.comPort = 0;
+        if (e.step != DL_START && e.step != DL_RESET) {
+            MarkFailed(i);
+            host_.ShowEntryProgress(i, PROG_ERROR, true);
+            e.step = DL_START;
         }
         host_.UpdateEntryLabels();
+        break;
     }
-    connectedCount = 0;
-    for (const auto& e : entries) {
-        connectedCount += e.comPort != 0 ? 1 : 0;
-    }
-    if (connectedCount == 0) {
+    if (connectedCount() == 0) {
         ResetAllEntries();
     }
     OnKickIdle(0);

@@ -43,7 +43,7 @@ void CTarnflowDlg::UpdateDialogControls() {
     const bool busy = engine_->IsAnyEntryBusy();
     Control(IDC_DOWNLOAD)
         ->setEnabled(s.IsPhoneImageChosen() != s.IsVpxImageChosen() &&
-                     engine_->connectedCount >= 1 && !busy);
+                     engine_->connectedCount() >= 1 && !busy);
     for (int id : {IDC_CODE_NEW, IDC_FONT, IDC_VPX_BOOT, IDC_VPX_CODE, IDC_VPX_FONT,
                    IDC_VPX_CONTENTS, IDC_VPX_LFS, IDC_VPX_FACTORYFS, IDC_PORT_SEARCH}) {
         Control(id)->setEnabled(!busy);

@@ -14,6 +14,7 @@ using testing::BlockAt;
 using testing::Bytes;
 using testing::kAck;
 using testing::Le32;
+using testing::ScriptedPhone;
 using testing::Text;
 using testing::WireItem;
 
@@ -60,28 +61,78 @@ class DownloadSequence : public testing::EngineFixture {
     Bytes image;
 };
 
-TEST_F(DownloadSequence, StragglerIsDroppedWhenTheFirstPhoneFinishes) {
-    SelectCode(2);
+// How far phone B has come when phone A finishes a one-block image.
+enum class Progress { NoAnswer, JumpSent, Erasing, BlockInFlight };
+
+struct StragglerRow {
+    const char* name;
+    Progress progress;
+    bool dropped;
+};
+
+class Stragglers : public DownloadSequence, public ::testing::WithParamInterface<StragglerRow> {};
+
+// Only phones still at the start are let go when the first phone finishes; a phone working on
+// the image is waited for, however slow.
+TEST_P(Stragglers, OnlyPhonesStillAtTheStartAreDropped) {
+    const StragglerRow& row = GetParam();
+    SelectCode(1);
     Connect(2);
     engine.OnDownload();
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(RunToErase(i), EraseRequest(REQ_FLASH_ERASE, 0x4000, 0x800));
+    RunToErase(0);
+    ExpectRequest(1, REQ_DL_START);
+    if (row.progress >= Progress::JumpSent) {
+        Respond(1, kAck);
+        ExpectRequest(1, REQ_JUMP);
     }
-    AckCode(0, 0, 0);
+    if (row.progress >= Progress::Erasing) {
+        Respond(1, kAck);
+        ExpectRequest(1, REQ_FLASH_ERASE);
+    }
+    if (row.progress >= Progress::BlockInFlight) {
+        Respond(1, kAck);
+        ExpectBlock(1);
+    }
     ClearTexts(1);
-    AckCode(0, 1, 1);  // A is done; B never answered its erase
+    AckCode(0, 0, 0);  // A is done
 
-    EXPECT_EQ(Texts(1), (std::vector<Text>{{TEXT_ERROR, "Unknown Error!"}}));
-    EXPECT_EQ(host.lastStage[1], PROG_ERROR);
-    EXPECT_EQ(engine.connectedCount, 1);
-    EXPECT_EQ(engine.entries[1].comPort, 0);
-    EXPECT_EQ(engine.entries[1].linkOpen, 0);
-    EXPECT_EQ(engine.entries[1].outcome, EntryOutcome::Failed);
+    if (row.dropped) {
+        EXPECT_EQ(Texts(1), (std::vector<Text>{{TEXT_ERROR, "Unknown Error!"}}));
+        EXPECT_EQ(host.lastStage[1], PROG_ERROR);
+        EXPECT_EQ(engine.connectedCount(), 1);
+        EXPECT_EQ(engine.entries[1].linkOpen, 0);
+        EXPECT_EQ(engine.entries[1].outcome, EntryOutcome::Failed);
+        EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Download Completed."});
+        ExpectFinalJumpCompletes(0);
+        EXPECT_TRUE(Phone(1).Silent());
+        EXPECT_FALSE(engine.DownloadRunning());
+        return;
+    }
+    EXPECT_EQ(engine.entries[0].step, DL_WAIT);
+    EXPECT_EQ(engine.entries[1].outcome, EntryOutcome::Running);
+    EXPECT_TRUE(loop.TimerArmed(1));
+    EXPECT_EQ(engine.connectedCount(), 2);
+    EXPECT_TRUE(host.boxes.empty());
+    if (row.progress == Progress::Erasing) {
+        AckCode(1, 0, 0);
+    } else {
+        Respond(1, ScriptedPhone::AckFor(BlockAt(image, 0x4000)));
+    }
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Download Completed."});
     ExpectFinalJumpCompletes(0);
-    EXPECT_TRUE(Phone(1).Silent());
+    ExpectFinalJumpCompletes(1);
     EXPECT_FALSE(engine.DownloadRunning());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Stragglers,
+    ::testing::Values(StragglerRow{"NoAnswerToTheStartRequest", Progress::NoAnswer, true},
+                      StragglerRow{"NoAnswerToTheJump", Progress::JumpSent, true},
+                      StragglerRow{"Erasing", Progress::Erasing, false},
+                      StragglerRow{"FirstBlockInFlight", Progress::BlockInFlight, false}),
+    [](const ::testing::TestParamInfo<StragglerRow>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(DownloadSequence, FirstToFinishWaitsAndTheLastEndsThePhase) {
     SelectCode(2);
@@ -100,7 +151,7 @@ TEST_F(DownloadSequence, FirstToFinishWaitsAndTheLastEndsThePhase) {
 
     AckCode(1, 1, 1);
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Download Completed."});
-    EXPECT_EQ(engine.connectedCount, 2);
+    EXPECT_EQ(engine.connectedCount(), 2);
     ExpectFinalJumpCompletes(0);
     ExpectFinalJumpCompletes(1);
     EXPECT_FALSE(engine.DownloadRunning());
@@ -130,6 +181,100 @@ TEST_F(DownloadSequence, AnEntryThatGivesUpNoLongerHoldsBackTheOneWaiting) {
     ExpectFinalJumpCompletes(0);
     EXPECT_FALSE(engine.DownloadRunning());
     EXPECT_FALSE(engine.IsAnyEntryBusy());
+}
+
+// How a phone that has finished the image leaves while it waits for the others.
+enum class Leaving { Unplugged, RemovedByPortDiscovery };
+
+class FinisherLeaves : public DownloadSequence, public ::testing::WithParamInterface<Leaving> {};
+
+// Three phones; the first finishes and leaves. The second finishing must not end the phase
+// while the third still has blocks to send: only phones still downloading count.
+TEST_P(FinisherLeaves, TheOthersStillWaitForTheSlowestPhone) {
+    SelectCode(3);
+    Connect(3);
+    engine.OnDownload();
+    for (int i = 0; i < 3; ++i) {
+        RunToErase(i);
+        AckCode(i, 0, 0);
+    }
+    AckCode(0, 1, 2);
+    ASSERT_EQ(engine.entries[0].step, DL_WAIT);
+    if (GetParam() == Leaving::Unplugged) {
+        Pty(0).CloseMaster();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (engine.entries[0].linkOpen && std::chrono::steady_clock::now() < deadline) {
+            loop.WaitAndDispatch(std::chrono::milliseconds(20));
+        }
+    } else {
+        engine.OnPortRemoval("COM" + std::to_string(engine.entries[0].comPort));
+    }
+    ASSERT_EQ(engine.entries[0].outcome, EntryOutcome::Failed);
+    EXPECT_EQ(engine.connectedCount(), 2);
+
+    AckCode(1, 1, 2);
+    EXPECT_EQ(engine.entries[1].step, DL_WAIT);
+    EXPECT_EQ(engine.phaseDoneCount(), 1);
+    EXPECT_EQ(engine.activeCount(), 2);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(Phone(1).Silent());
+
+    AckCode(2, 1, 2);
+    EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"Download Completed."});
+    ExpectFinalJumpCompletes(1);
+    ExpectFinalJumpCompletes(2);
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Failed);
+    EXPECT_FALSE(engine.DownloadRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FinisherLeaves,
+                         ::testing::Values(Leaving::Unplugged, Leaving::RemovedByPortDiscovery),
+                         [](const ::testing::TestParamInfo<Leaving>& info) {
+                             return info.param == Leaving::Unplugged ? "Unplugged"
+                                                                     : "RemovedByPortDiscovery";
+                         });
+
+// A phone whose port goes away mid-download leaves it at once: nothing more is sent to it.
+TEST_F(DownloadSequence, RemovedPhoneStopsRetrying) {
+    SelectCode(2);
+    Connect(2);
+    engine.OnDownload();
+    ExpectRequest(1, REQ_DL_START);
+    RunToErase(0);
+    engine.OnPortRemoval("COM" + std::to_string(engine.entries[1].comPort));
+    EXPECT_EQ(engine.entries[1].outcome, EntryOutcome::Failed);
+    EXPECT_FALSE(loop.TimerArmed(1));
+    loop.AdvanceBy(20000);
+    EXPECT_TRUE(Phone(1).Silent());
+    EXPECT_EQ(engine.connectedCount(), 1);
+}
+
+// After a download, Port Search hands the ports out again while the old links are still open.
+// Download must open each entry on the port it holds now.
+TEST_F(DownloadSequence, SecondDownloadOpensThePortsAsPortSearchLeftThem) {
+    SelectCode(1);
+    Connect(2);
+    const int ports[2] = {engine.entries[0].comPort, engine.entries[1].comPort};
+    for (int round = 0; round < 2; ++round) {
+        engine.OnDownload();
+        ASSERT_TRUE(host.boxes.empty()) << host.boxes.front().text;
+        for (int i = 0; i < 2; ++i) {
+            RunToErase(i);
+        }
+        for (int i = 0; i < 2; ++i) {
+            AckCode(i, 0, 0);
+        }
+        host.boxes.clear();
+        for (int i = 0; i < 2; ++i) {
+            ExpectFinalJumpCompletes(i);
+        }
+        // The device map lists the phones the other way round.
+        engine.OnPortSearch({{"tfusbmd:b", "COM" + std::to_string(ports[1 - round])},
+                             {"tfusbmd:a", "COM" + std::to_string(ports[round])}},
+                            "tfusbmd");
+        ASSERT_EQ(engine.entries[0].comPort, ports[1 - round]);
+        SwapPhones(0, 1);
+    }
 }
 
 TEST_F(DownloadSequence, VpxImagesFollowEachOtherWithoutASecondJump) {
@@ -285,7 +430,6 @@ TEST_F(DownloadSequence, PortThatCannotBeOpenedStopsTheStartAtItsSlot) {
     SelectCode(2);
     Connect(2);
     engine.entries[2].comPort = PortNames::NumberFor("/dev/tarnflow-test-no-such-port");
-    engine.connectedCount = 3;
     engine.OnDownload();
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"COM Port(COMM2) Open Error"});
     EXPECT_EQ(Texts(2), (std::vector<Text>{{TEXT_NOTICE, "USB 연결 상태를 확인하세요."}}));

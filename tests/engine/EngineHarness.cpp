@@ -219,7 +219,6 @@ void EngineFixture::Connect(int n) {
             PortNames::NumberFor(ptys_.back()->SlavePath());
         ASSERT_NE(engine.entries[static_cast<size_t>(i)].comPort, 0);
     }
-    engine.connectedCount = n;
 }
 
 std::string EngineFixture::WriteFile(const std::string& name, const Bytes& bytes) {

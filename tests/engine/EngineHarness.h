@@ -111,9 +111,14 @@ class EngineFixture : public ::testing::Test {
     EngineFixture();
     ~EngineFixture() override;
 
-    // Entries 0 to n-1 each get a pseudo-terminal; connectedCount = n.
+    // Entries 0 to n-1 each get a pseudo-terminal.
     void Connect(int n);
     ScriptedPhone& Phone(int i) { return *phones_[static_cast<size_t>(i)]; }
+    // Entries a and b trade phones, as when Port Search hands their ports out the other way.
+    void SwapPhones(int a, int b) {
+        std::swap(ptys_[static_cast<size_t>(a)], ptys_[static_cast<size_t>(b)]);
+        std::swap(phones_[static_cast<size_t>(a)], phones_[static_cast<size_t>(b)]);
+    }
     PtyPair& Pty(int i) { return *ptys_[static_cast<size_t>(i)]; }
 
     std::string WriteFile(const std::string& name, const Bytes& bytes);

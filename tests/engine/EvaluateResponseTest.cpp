@@ -133,12 +133,12 @@ TEST_P(EvaluateResponse, Row) {
     if (row.closed) {
         EXPECT_EQ(e.linkOpen, 0);
         EXPECT_EQ(e.comPort, 0);
-        EXPECT_EQ(engine.connectedCount, 0);
+        EXPECT_EQ(engine.connectedCount(), 0);
         EXPECT_EQ(host.lastStage[0], PROG_ERROR);
     } else {
         EXPECT_EQ(e.linkOpen, 1);
         EXPECT_NE(e.comPort, 0);
-        EXPECT_EQ(engine.connectedCount, 1);
+        EXPECT_EQ(engine.connectedCount(), 1);
     }
     if (row.answer != 0) {
         ASSERT_EQ(host.boxes.size(), 1u);

@@ -51,7 +51,7 @@ TEST_F(Timeouts, SilentPhoneGetsTheRequestTwiceMoreThenGivesUp) {
     EXPECT_EQ(e.linkOpen, 1);
     EXPECT_NE(e.comPort, 0);
     EXPECT_EQ(e.step, DL_START);
-    EXPECT_EQ(engine.connectedCount, 1);
+    EXPECT_EQ(engine.connectedCount(), 1);
     loop.AdvanceBy(60000);
     EXPECT_TRUE(Phone(0).Silent());
     EXPECT_EQ(Texts(0).size(), 3u);
@@ -86,7 +86,7 @@ TEST_F(Timeouts, SilentBlockGetsTheRetryPacketAndIsDroppedAtTheThird) {
     EXPECT_EQ(e.comPort, 0);
     EXPECT_EQ(e.linkOpen, 0);
     EXPECT_EQ(e.step, DL_START);
-    EXPECT_EQ(engine.connectedCount, 0);
+    EXPECT_EQ(engine.connectedCount(), 0);
     EXPECT_FALSE(loop.TimerArmed(0));
     EXPECT_FALSE(engine.DownloadRunning());
     EXPECT_FALSE(engine.IsAnyEntryBusy());

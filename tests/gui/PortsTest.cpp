@@ -25,7 +25,7 @@ TEST_F(Ports, PortSearchTakesTheTaggedDevicesInOrder) {
     CDloadEngine& engine = window->Engine();
     engine.OnPortArrival("COM99");  // an arrival that Port Search will forget
     Click(IDC_PORT_SEARCH);
-    EXPECT_EQ(engine.connectedCount, 3);
+    EXPECT_EQ(engine.connectedCount(), 3);
     for (int i = 0; i < 3; ++i) {
         const int port = engine.entries[i].comPort;
         EXPECT_NE(port, 0);
@@ -43,7 +43,7 @@ TEST_F(Ports, PortSearchFillsAtMostTwentyEntries) {
         Link("tfusbmd" + std::to_string(10 + i));
     }
     Click(IDC_PORT_SEARCH);
-    EXPECT_EQ(window->Engine().connectedCount, 20);
+    EXPECT_EQ(window->Engine().connectedCount(), 20);
     for (const auto& entry : window->Engine().entries) {
         EXPECT_NE(entry.comPort, 0);
     }
@@ -58,7 +58,7 @@ TEST_F(Ports, ArrivalsAndRemovalsFromTheFolder) {
     engine.OnPortArrival("COM" + std::to_string(first));
     EXPECT_EQ(dialogs.boxes,
               std::vector<std::string>{"이미 사용중인 COM Port로 연결을 시도하셨습니다."});
-    EXPECT_EQ(engine.connectedCount, 2);
+    EXPECT_EQ(engine.connectedCount(), 2);
     EXPECT_EQ(engine.entries[1].comPort, 0);
     // Links appearing are arrivals, tag or not; they take the first free entries.
     Link("modem");
@@ -69,12 +69,12 @@ TEST_F(Ports, ArrivalsAndRemovalsFromTheFolder) {
     // A removal frees its entry and recounts; the last one resets every entry.
     fs::remove(folder + "/map/modem");
     ASSERT_TRUE(RunUntil([&] { return engine.entries[1].comPort == 0; }));
-    EXPECT_EQ(engine.connectedCount, 2);
+    EXPECT_EQ(engine.connectedCount(), 2);
     EXPECT_EQ(window->Label(1)->text(), "Entry 2");
     engine.entries[2].step = DL_RESET;  // a finished download is reset by the last removal
     fs::remove(folder + "/map/tfusbmd00");
     fs::remove(folder + "/map/tfusbmd01");
-    ASSERT_TRUE(RunUntil([&] { return engine.connectedCount == 0; }));
+    ASSERT_TRUE(RunUntil([&] { return engine.connectedCount() == 0; }));
     for (const auto& entry : engine.entries) {
         EXPECT_EQ(entry.comPort, 0);
         EXPECT_EQ(entry.step, DL_START);

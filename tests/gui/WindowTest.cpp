@@ -129,7 +129,9 @@ TEST_F(Window, EnableRulesOfAnIdleWindow) {
         engine.selection.check[KIND_FONT] = row.font;
         engine.selection.check[KIND_VPX_BOOT] = row.vpxBoot;
         engine.selection.check[KIND_CODE_OLD] = row.codeOld;
-        engine.connectedCount = row.ports;
+        for (int i = 0; i < kEntryCount; ++i) {
+            engine.entries[i].comPort = i < row.ports ? i + 1 : 0;
+        }
         window->UpdateDialogControls();
         EXPECT_EQ(Enabled(IDC_DOWNLOAD), row.download) << row.name;
         EXPECT_EQ(Enabled(IDC_BOOT_AREA), row.bootArea) << row.name;
