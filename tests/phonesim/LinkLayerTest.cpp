@@ -158,6 +158,30 @@ TEST_F(LinkToPhone, EscapedAnswersDecodeWithSoftwareFlowControlOn) {
     }
 }
 
+// Longer than a write may be held by a port that gives up waiting: the next block has to wait
+// for the XON, queued in the link, and must still reach its own place.
+TEST_F(LinkToPhone, BlockHeldByXoffReachesItsPlaceAfterTheXon) {
+    phonesim::FaultSettings faults;
+    faults.xoffHold = phonesim::XoffHold{1, 1500};
+    Connect(faults);
+    link.RequestDownloadStart();
+    ASSERT_EQ(Answer(), kRequestAck);
+    const std::vector<Bytes> blocks = {Block(21), Block(22), Block(23)};
+    link.RequestFlashErase(0x20000, 3 * kBlockSize);
+    ASSERT_EQ(Answer(), kRequestAck);
+    for (const auto& block : blocks) {
+        EXPECT_EQ(SendBlock(block), BlockAck(block));
+        EXPECT_FALSE(link.OutputFailed());
+    }
+    EXPECT_FALSE(link.OutputPending());
+    EXPECT_EQ(phone.Stats().xoffHolds, 1u);
+    Bytes all;
+    for (const auto& block : blocks) {
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    EXPECT_EQ(phone.ReadFlash(0x20000, all.size()), all);
+}
+
 TEST_F(LinkToPhone, UnescapedFlowControlBytesAreLostOnOurSide) {
     phonesim::FaultSettings faults;
     faults.rawXonXoff = true;

@@ -248,6 +248,37 @@ const FaultRow kRows[] = {
          // The tool's output runs again after the XON: the block gets through.
          EXPECT_EQ(b.tool->ExchangeBlock(kB0), AckFor(kB0));
      }},
+    {"XoffHoldOnTheWire", With([](FaultSettings& f) {
+         f.xoffHold = XoffHold{1, 200};
+     }),
+     [](Bench& b) {
+         EXPECT_EQ(b.tool->Exchange(EraseBlocks(3)), kRequestAck);
+         EXPECT_EQ(b.tool->ExchangeBlock(kB0), AckFor(kB0));
+         const auto start = SteadyClock::now();
+         EXPECT_EQ(b.tool->ExchangeBlock(kB1), AckFor(kB1));
+         EXPECT_EQ(b.tool->ReadRaw(1), Bytes{0x13});
+         EXPECT_EQ(b.tool->ReadRaw(1), Bytes{0x11});
+         EXPECT_GE(SteadyClock::now() - start, milliseconds(200));
+         // Once only: the same place again is answered plainly.
+         EXPECT_EQ(b.tool->ExchangeBlock(RetryPacket()), kRetryAck);
+         EXPECT_EQ(b.tool->ExchangeBlock(kB1), AckFor(kB1));
+         EXPECT_EQ(b.tool->ExchangeBlock(kB2), AckFor(kB2));
+         EXPECT_FALSE(b.tool->HasInput());
+         EXPECT_EQ(b.phone.Stats().xoffHolds, 1u);
+     },
+     0, false},
+    {"XoffHoldSwallowedByTheTool", With([](FaultSettings& f) {
+         f.xoffHold = XoffHold{1, 200};
+     }),
+     [](Bench& b) {
+         EXPECT_EQ(b.tool->Exchange(EraseBlocks(3)), kRequestAck);
+         EXPECT_EQ(b.tool->ExchangeBlock(kB0), AckFor(kB0));
+         EXPECT_EQ(b.tool->ExchangeBlock(kB1), AckFor(kB1));
+         // Held until the XON; then the block goes to its own place.
+         EXPECT_EQ(b.tool->ExchangeBlock(kB2), AckFor(kB2));
+         EXPECT_EQ(b.Flash(kBase, 3), Concat({kB0, kB1, kB2}));
+         EXPECT_EQ(b.phone.Stats().xoffHolds, 1u);
+     }},
 };
 
 class PhoneFault : public ::testing::TestWithParam<FaultRow> {

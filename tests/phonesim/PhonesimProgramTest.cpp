@@ -172,6 +172,7 @@ TEST(PhonesimProgram, HelpListsEveryOption) {
                                "unplug-block",
                                "raw-xonxoff",
                                "xoff-during-erase",
+                               "xoff-hold",
                                "phoneNN-flash-0x",
                                "phoneNN-area"}) {
         EXPECT_NE(program.Out().find(option), std::string::npos) << option;

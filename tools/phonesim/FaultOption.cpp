@@ -69,7 +69,7 @@ bool ParseNak(AnswerFaultKind kind, const Fields& args, FaultSettings& out) {
     return true;
 }
 
-// Kinds with no argument, or with one number.
+// Kinds with no argument, or with one number (xoff-hold: two).
 bool ParseSimple(std::string_view kind, const Fields& args, FaultSettings& out) {
     if (kind == "raw-xonxoff" || kind == "xoff-during-erase") {
         (kind == "raw-xonxoff" ? out.rawXonXoff : out.xoffDuringErase) = true;
@@ -77,6 +77,15 @@ bool ParseSimple(std::string_view kind, const Fields& args, FaultSettings& out) 
     }
     if (args.empty() || args.size() > 2) {
         return false;
+    }
+    if (kind == "xoff-hold") {
+        const std::optional<uint32_t> place = Number(args[0]);
+        const std::optional<uint32_t> ms = args.size() == 2 ? Number(args[1]) : std::nullopt;
+        if (!place || !ms) {
+            return false;
+        }
+        out.xoffHold = XoffHold{*place, *ms};
+        return true;
     }
     const std::optional<uint32_t> n = Number(args[0]);
     if (!n) {
@@ -128,6 +137,9 @@ void Merge(const FaultSettings& add, FaultSettings& into) {
     }
     into.rawXonXoff = into.rawXonXoff || add.rawXonXoff;
     into.xoffDuringErase = into.xoffDuringErase || add.xoffDuringErase;
+    if (add.xoffHold) {
+        into.xoffHold = add.xoffHold;
+    }
 }
 
 }  // namespace
@@ -178,7 +190,9 @@ const char* FaultKindsHelp() {
            "    unplug-block:N            the phone is pulled out when block N arrives\n"
            "    raw-xonxoff               0x11 and 0x13 sent unescaped in answers\n"
            "    xoff-during-erase         raw XOFF (0x13) when an erase starts, XON (0x11)\n"
-           "                              when it ends, before its answer\n";
+           "                              when it ends, before its answer\n"
+           "    xoff-hold:N:MS            raw XOFF (0x13) after the answer to block N, XON\n"
+           "                              (0x11) MS milliseconds later; once\n";
 }
 
 }  // namespace tarnflow::phonesim

@@ -28,6 +28,14 @@ struct AnswerFault {
     bool damaged = false;  // a NAK whose last byte is altered (A3 9E 4D, A4 00 01)
 };
 
+// The line held with XOFF for a while, as a phone busy writing its flash may do: after the
+// answer to the block at `place` a raw XOFF (0x13), and a raw XON (0x11) `ms` milliseconds
+// later. Once only, however often the block at that place comes.
+struct XoffHold {
+    uint32_t place = 0;
+    uint32_t ms = 0;
+};
+
 struct FaultSettings {
     std::optional<uint32_t> silentFromRequest;  // this request and everything after it ignored
     std::optional<uint32_t> silentFromBlock;    // the block at this place and everything after
@@ -36,6 +44,7 @@ struct FaultSettings {
     uint32_t slowEraseMs = 0;                   // an erase's answer comes this much later
     bool rawXonXoff = false;                    // 0x11 and 0x13 sent unescaped in answers
     bool xoffDuringErase = false;               // raw XOFF when an erase starts, XON after it
+    std::optional<XoffHold> xoffHold;           // XOFF after a block's answer, XON later
 };
 
 }  // namespace tarnflow::phonesim

@@ -86,6 +86,7 @@ LoaderCore::LoaderCore(uint32_t baud, FaultSettings faults)
 void LoaderCore::SetFaults(FaultSettings faults) {
     faults_ = std::move(faults);
     fired_.assign(faults_.answerFaults.size(), false);
+    xoffHoldFired_ = false;
 }
 
 void LoaderCore::Receive(const uint8_t* bytes, size_t count, TimePoint now) {
@@ -344,6 +345,9 @@ void LoaderCore::HandleBlock(const std::vector<uint8_t>& block) {
                                    static_cast<uint8_t>(check & 0xFF)};
     if (auto sent = fault ? FaultAnswer(*fault, ack) : ack) {
         QueueAnswer(*sent);
+        if (faults_.xoffHold && faults_.xoffHold->place == place && !xoffHoldFired_) {
+            HoldWithXoff(std::chrono::milliseconds(faults_.xoffHold->ms));
+        }
     }
     if (sequence.nextPlace >= sequence.count) {
         if (!sequence.complete) {
@@ -376,6 +380,15 @@ void LoaderCore::FinishErase() {
     if (erase.answer) {
         QueueAnswer(*erase.answer);
     }
+}
+
+// The XON is queued at once, due `hold` from now: whatever the phone answers meanwhile
+// follows it on the line.
+void LoaderCore::HoldWithXoff(Nanos hold) {
+    xoffHoldFired_ = true;
+    ++stats_.xoffHolds;
+    QueueRaw(kXoff);
+    output_.Push({kXon}, now_ + hold);
 }
 
 const AnswerFault* LoaderCore::TakeFault(FaultTarget target, uint32_t index) {

@@ -25,6 +25,7 @@ struct PhoneStats {
     uint32_t badFrames = 0;           // frames dropped for their FCS or their form
     uint32_t discardedPartials = 0;   // stalled partial blocks thrown away
     uint32_t completedSequences = 0;  // erases whose every block was written
+    uint32_t xoffHolds = 0;           // times the line was held with XOFF after a block
     uint64_t bytesIn = 0;             // bytes read from the tool
     uint64_t bytesHandled = 0;        // of those, bytes the phone has dealt with
     bool finalJump = false;           // a jump came after the latest erase's blocks were all in
@@ -92,6 +93,7 @@ class LoaderCore {
     void HandleBlock(const std::vector<uint8_t>& block);
     void HandleStalledPartial();
     void FinishErase();
+    void HoldWithXoff(Nanos hold);
 
     const AnswerFault* TakeFault(FaultTarget target, uint32_t index);
     void QueueAnswer(const std::vector<uint8_t>& payload);
@@ -104,6 +106,7 @@ class LoaderCore {
     Nanos byteTime_;
     FaultSettings faults_;
     std::vector<bool> fired_;
+    bool xoffHoldFired_ = false;
     TimePoint now_{};
     InputQueue input_;
     OutputQueue output_;
