@@ -120,7 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultRow{"slow-erase:2500", FaultRow::Fails},
                       FaultRow{"unplug-block:5", FaultRow::Fails},
                       FaultRow{"raw-xonxoff", FaultRow::Either},
-                      FaultRow{"xoff-during-erase", FaultRow::Recovers}),
+                      FaultRow{"xoff-during-erase", FaultRow::Recovers},
+                      // Two seconds of XOFF in the middle of the blocks: no block is lost or
+                      // shifted, and the other phones are not held up meanwhile.
+                      FaultRow{"xoff-hold:8:2000", FaultRow::Recovers}),
     [](const ::testing::TestParamInfo<FaultRow>& info) {
         std::string name = info.param.option;
         for (char& c : name) {
