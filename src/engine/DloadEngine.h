@@ -147,6 +147,7 @@ class CDloadEngine {
     void CloseStaleLinks();
     bool RetryAfterBadAnswer(int i);
     void GiveUpTransfer(int i);
+    void EndOnLostOutput(int i);
     void FailRunningEntries();
     void CheckDownloadProgress();
     void EndDownload();

@@ -348,7 +348,12 @@ void CDloadEngine::CheckDownloadProgress() {
     }
     for (int j = 0; j < kEntryCount; ++j) {
         EntryRecord& e = entries[j];
-        if (e.outcome == EntryOutcome::Running && (e.comPort == 0 || !e.linkOpen)) {
+        if (e.outcome != EntryOutcome::Running) {
+            continue;
+        }
+        if (e.link.OutputFailed()) {
+            EndOnLostOutput(j);
+        } else if (e.comPort == 0 || !e.linkOpen) {
             MarkFailed(j);
         }
     }

@@ -47,6 +47,15 @@ void CDloadEngine::OnEntryTimeout(int i) {
     host_.KillTimer(static_cast<uint32_t>(i));
     if (e.timerKind == TIMER_ERASE) {
         e.eraseWaitMs += e.timerInterval;
+    }
+    // What was sent never fully left: a retry would only queue behind it, and the phone would
+    // take the rest of a block as the start of the next one.
+    if (e.link.OutputFailed() || (e.link.OutputPending() &&
+                          (e.timerKind != TIMER_ERASE || e.eraseWaitMs >= kOutputWaitLimitMs))) {
+        EndOnLostOutput(i);
+        return;
+    }
+    if (e.timerKind == TIMER_ERASE) {
         if (e.eraseWaitMs < kEraseLimitMs) {
             host_.SetTimer(static_cast<uint32_t>(i), 1000);
             return;
@@ -91,6 +100,16 @@ void CDloadEngine::GiveUpTransfer(int i) {
     }
     e.response = nullptr;
     e.step = DL_START;
+}
+
+// The entry's output cannot reach the phone: the entry ends and its link is closed, which
+// also drops what was still waiting to be written.
+void CDloadEngine::EndOnLostOutput(int i) {
+    const char* text = entries[i].link.OutputFailed()
+                           ? "Write to the phone failed: the port is gone or broken."
+                           : "Write to the phone did not complete: the line stayed held (XOFF).";
+    CloseEntry(i);
+    QueueEntryText(i, TEXT_ERROR, text);
 }
 
 void CDloadEngine::OnLoadSample() {

@@ -48,6 +48,10 @@ inline constexpr int DOWNLOAD_COMPARE = 2;
 // ever: after this long the entry gives up as after an unanswered request.
 inline constexpr int kEraseLimitMs = 10 * 60 * 1000;
 
+// Output the phone has not taken within a transfer time-out is taken as never to be taken: the
+// line is held (XOFF) or stuck, and the entry ends rather than count the bytes as sent.
+inline constexpr int kOutputWaitLimitMs = 5000;
+
 // Damaged or refused answers are asked for again, but a phone that never answers sensibly must
 // not be asked for ever: after this many retransmissions in a row without progress the entry
 // gives up as at the last time-out of a transfer.

@@ -351,7 +351,32 @@ const Row kRows[] = {
      0,
      F,
      false},
+    // The refusal took the place of the block's check value: Yes has the block checked again.
+    {"ModelMismatchYesDuringABlock",
+     State::Block,
+     {NAK_MODEL_MISMATCH, 0x00, 0x00},
+     IDYES,
+     Kind::Retry,
+     0,
+     {},
+     TIMER_TRANSFER,
+     5000,
+     1,
+     R,
+     false},
     // Refusals with their clean bytes end the entry; damaged ones are retried.
+    {"InvalidCommandToTheStartRequest",
+     State::Request,
+     {NAK_INVALID_CMD, 0x9E, 0x4C},
+     0,
+     Kind::Nothing,
+     0,
+     {{TEXT_ERROR, "Invalid command!!"}},
+     kKilled,
+     0,
+     0,
+     F,
+     true},
     {"InvalidCommand",
      State::Block,
      {NAK_INVALID_CMD, 0x9E, 0x4C},
@@ -469,6 +494,37 @@ TEST_F(EvaluateResponse, DamagedBlockAckIsRepairedThroughTheRetryPacket) {
     EXPECT_EQ(engine.entries[0].retryPending, 0);
     EXPECT_EQ(engine.entries[0].blockIndex, 2);
     EXPECT_EQ(Texts(0), (std::vector<Text>{{TEXT_NOTICE, "재전송 ACK 받음"}}));
+}
+
+// A phone that answers every block with a wrong check value is asked again ten times in a row,
+// then given up like a phone that stopped answering; an accepted answer starts the count again.
+TEST_F(EvaluateResponse, RetriesWithoutProgressAreBounded) {
+    Reach(State::Block);
+    auto damagedAcks = [&](int count) {
+        for (int k = 0; k < count; ++k) {
+            Respond(0, {ACK, 0x12, 0x35});
+            ASSERT_EQ(Phone(0).Next().kind, Kind::Retry);
+            Respond(0, {RETRY_ACK, 0x03, 0x03});
+            ASSERT_EQ(Phone(0).Next().kind, Kind::Block);
+        }
+    };
+    damagedAcks(kMaxResendsWithoutProgress);
+    Respond(0, {ACK, 0x12, 0x34});
+    ASSERT_EQ(ExpectBlock(0), testing::BlockAt(image, kBase + kBlockSize));
+    damagedAcks(kMaxResendsWithoutProgress);
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Running);
+
+    ClearTexts(0);
+    Respond(0, {ACK, 0x12, 0x35});
+    EXPECT_TRUE(Phone(0).Silent());
+    const auto texts = Texts(0);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], (Text{TEXT_ERROR, "No progress after 10 retries."}));
+    EXPECT_EQ(texts[2], (Text{TEXT_ERROR, "응답없음. 처음부터 다시 해주시기 바랍니다."}));
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Failed);
+    EXPECT_EQ(engine.entries[0].comPort, 0);
+    EXPECT_FALSE(loop.TimerArmed(0));
+    EXPECT_FALSE(engine.DownloadRunning());
 }
 
 // A response for an entry that is no longer downloading must not restart it.

@@ -92,6 +92,56 @@ TEST_F(Timeouts, SilentBlockGetsTheRetryPacketAndIsDroppedAtTheThird) {
     EXPECT_FALSE(engine.IsAnyEntryBusy());
 }
 
+// The phone acknowledges block 0 and holds the line with XOFF before block 1 can go out.
+class FlowControl : public Timeouts {
+  protected:
+    void HoldAfterBlockZero() {
+        RunToErase(0);
+        Respond(0, kAck);
+        const Bytes block = ExpectBlock(0);
+        Bytes held = {0x13};
+        const Bytes ack = testing::ScriptedPhone::Frame(testing::ScriptedPhone::AckFor(block));
+        held.insert(held.end(), ack.begin(), ack.end());
+        ASSERT_TRUE(Pty(0).WriteMaster(held));
+        ASSERT_TRUE(WaitForPacket(0));
+        EXPECT_TRUE(Phone(0).Silent());
+        EXPECT_TRUE(engine.entries[0].link.OutputPending());
+    }
+};
+
+TEST_F(FlowControl, BlockHeldForTwoSecondsGoesOutWholeAfterXon) {
+    HoldAfterBlockZero();
+    loop.AdvanceBy(2000);
+    ASSERT_TRUE(Pty(0).WriteMaster(Bytes{0x11}));
+    for (uint32_t at = 0x4400; at < 0x5000; at += kBlockSize) {
+        const Bytes expected = testing::BlockAt(image, at);
+        AckBlock(0, &expected);
+    }
+    ExpectRequest(0, REQ_JUMP);
+    Respond(0, kAck);
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Completed);
+    EXPECT_EQ(engine.entries[0].retries, 0);
+}
+
+// A block that cannot leave within the transfer time-out is not counted as sent: no Retry
+// Packet goes behind it, the phone ends with the reason.
+TEST_F(FlowControl, BlockHeldPastTheTransferTimeoutEndsThePhone) {
+    HoldAfterBlockZero();
+    ClearTexts(0);
+    loop.AdvanceBy(5000);
+    const EntryRecord& e = engine.entries[0];
+    EXPECT_EQ(e.outcome, EntryOutcome::Failed);
+    EXPECT_EQ(e.linkOpen, 0);
+    EXPECT_EQ(e.comPort, 0);
+    EXPECT_EQ(host.lastStage[0], PROG_ERROR);
+    EXPECT_EQ(Texts(0), (std::vector<Text>{{TEXT_ERROR,
+                                            "Write to the phone did not complete: the line "
+                                            "stayed held (XOFF)."}}));
+    ASSERT_TRUE(Pty(0).WriteMaster(Bytes{0x11}));
+    EXPECT_TRUE(Phone(0).Silent());
+    EXPECT_FALSE(engine.DownloadRunning());
+}
+
 TEST_F(Timeouts, TwoMinuteEraseRaisesNoTimeout) {
     RunToErase(0);
     ClearTexts(0);
