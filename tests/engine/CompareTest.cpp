@@ -236,5 +236,40 @@ TEST_F(Compare, DownloadWritesEachRunAfterItsOwnErase) {
     EXPECT_FALSE(engine.DownloadRunning());
 }
 
+// Compare pressed while a compare download runs builds the table for the next download; the
+// running one writes the runs it started with.
+TEST_F(Compare, CompareDuringTheDownloadLeavesItsRunsAlone) {
+    const Bytes next = testing::PhoneCodeImage(2 * kWindow + kBlockSize, 0, 4);
+    WriteImages(next, {0, 2}, next.size());
+    engine.OnCompare();
+    ASSERT_EQ(Runs(), (std::vector<RunSpan>{{0, 1}, {2, 1}}));
+    Connect(1);
+    engine.OnDownload();
+    RunToErase(0);
+    Respond(0, kAck);
+    for (uint32_t at = 0; at < kWindow; at += kBlockSize) {
+        if (at == kWindow / 2) {
+            WriteImages(next, {1}, next.size());
+            engine.OnCompare();
+            ASSERT_EQ(Runs(), (std::vector<RunSpan>{{1, 1}}));
+        }
+        const Bytes expected = BlockAt(next, at);
+        AckBlock(0, &expected);
+    }
+    AckRequest(0, REQ_DL_START);
+    Bytes erase = {REQ_FLASH_ERASE};
+    for (const Bytes& part : {testing::Le32(2 * kWindow), testing::Le32(kBlockSize)}) {
+        erase.insert(erase.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(ExpectRequest(0, REQ_FLASH_ERASE), erase);
+    Respond(0, kAck);
+    const Bytes last = BlockAt(next, 2 * kWindow);
+    AckBlock(0, &last);
+    ExpectRequest(0, REQ_JUMP);
+    Respond(0, kAck);
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Completed);
+    EXPECT_EQ(engine.entries[0].bytesWritten, kWindow + kBlockSize);
+}
+
 }  // namespace
 }  // namespace tarnflow
