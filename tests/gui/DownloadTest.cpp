@@ -77,7 +77,7 @@ TEST_F(Download, ThreePhonesFromTheWindow) {
     EXPECT_TRUE(Enabled(IDC_PORT_SEARCH));
 }
 
-TEST_F(Download, APhoneRemovedDuringTheDownloadFailsAndTheOthersGoOn) {
+TEST_F(Download, APhoneRemovedDuringTheDownloadFailsTheOthersGoOnAndDownloadWorksAgain) {
     const auto image = sample::PhoneCodeImage(0x30000, 0, 6);
     Prepare(image, 3);
     Click(IDC_DOWNLOAD);
@@ -97,6 +97,32 @@ TEST_F(Download, APhoneRemovedDuringTheDownloadFailsAndTheOthersGoOn) {
         EXPECT_EQ(phones[i]->ReadFlash(0, image.size()), image) << i;
     }
     EXPECT_NE(port, 0);
+
+    // Port Search packs the two phones left into entries 1 and 2 while entry 3's link still
+    // holds the third phone's port: a second Download works without restarting the program.
+    window->UpdateDialogControls();
+    ASSERT_TRUE(Enabled(IDC_PORT_SEARCH));
+    Click(IDC_PORT_SEARCH);
+    ASSERT_EQ(engine.connectedCount(), 2);
+    const auto second = sample::PhoneCodeImage(0x20000, 0, 7);
+    Click(IDC_CODE_NEW);  // off, then on again with the new file
+    dialogs.files = {File("second.bin", second)};
+    Click(IDC_CODE_NEW);
+    dialogs.boxes.clear();
+    window->UpdateDialogControls();
+    ASSERT_TRUE(Enabled(IDC_DOWNLOAD));
+    Click(IDC_DOWNLOAD);
+    ASSERT_TRUE(engine.DownloadRunning());
+    ASSERT_TRUE(RunUntil([&] { return !engine.DownloadRunning(); }));
+    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Download Completed."});
+    for (int i : {0, 2}) {
+        EXPECT_EQ(phones[i]->ReadFlash(0, second.size()), second) << i;
+    }
+
+    for (int i : {0, 1}) {
+        EXPECT_EQ(engine.entries[i].outcome, EntryOutcome::Completed)
+            << i << window->Log(i)->toPlainText().toStdString();
+    }
 }
 
 }  // namespace
