@@ -103,7 +103,10 @@ TEST_P(FaultMatrix, OnlyTheFaultyPhoneIsAffected) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultMatrix,
     ::testing::Values(FaultRow{"silent-request:0", FaultRow::Fails},
-                      FaultRow{"silent-request:2", FaultRow::Fails},
+                      // Silent after the start request: still at the start when the others
+                      // finish, so let go. (A phone silent at its erase is waited for up to the
+                      // erase limit; that runs on the virtual clock in the engine's tests.)
+                      FaultRow{"silent-request:1", FaultRow::Fails},
                       FaultRow{"silent-block:5", FaultRow::Fails},
                       FaultRow{"lose-block-answer:5", FaultRow::Recovers},
                       FaultRow{"lose-block-answer:5:always", FaultRow::Fails},
@@ -116,8 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultRow{"nak-invalid:block:5:damaged", FaultRow::Recovers},
                       FaultRow{"nak-failed:block:5", FaultRow::Fails},
                       FaultRow{"nak-failed:request:2:damaged", FaultRow::Recovers},
-                      // Still erasing when the others finish: dropped as a straggler.
-                      FaultRow{"slow-erase:2500", FaultRow::Fails},
+                      // Still erasing when the others finish: waited for, not dropped.
+                      FaultRow{"slow-erase:2500", FaultRow::Recovers},
                       FaultRow{"unplug-block:5", FaultRow::Fails},
                       FaultRow{"raw-xonxoff", FaultRow::Either},
                       FaultRow{"xoff-during-erase", FaultRow::Recovers},

@@ -142,6 +142,19 @@ TEST_F(FlowControl, BlockHeldPastTheTransferTimeoutEndsThePhone) {
     EXPECT_FALSE(engine.DownloadRunning());
 }
 
+// An erase that is never answered cannot hold the download for ever.
+TEST_F(Timeouts, EraseNeverAnsweredGivesUpAtTheLimit) {
+    RunToErase(0);
+    ClearTexts(0);
+    loop.AdvanceBy(kEraseLimitMs - 1000);
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Running);
+    loop.AdvanceBy(1000);
+    EXPECT_EQ(Texts(0), (std::vector<Text>{{TEXT_ERROR, "응답이 없습니다."}}));
+    EXPECT_EQ(engine.entries[0].outcome, EntryOutcome::Failed);
+    EXPECT_FALSE(loop.TimerArmed(0));
+    EXPECT_FALSE(engine.DownloadRunning());
+}
+
 TEST_F(Timeouts, TwoMinuteEraseRaisesNoTimeout) {
     RunToErase(0);
     ClearTexts(0);
