@@ -49,9 +49,9 @@ bool CDloadEngine::EvaluateResponse(int i) {
                     e.bytesWritten += kBlockSize;
                     return true;
                 }
-                QueueEntryText(i, TEXT_NOTICE,
-                               FormatText("CRC Calc result Error at 0x%x",
-                                          BlockAddress(e.blockIndex - 1)));
+                QueueEntryText(
+                    i, TEXT_NOTICE,
+                    FormatText("CRC Calc result Error at 0x%x", BlockAddress(e.blockIndex - 1)));
                 RetryAfterBadAnswer(i);
                 return false;
             }

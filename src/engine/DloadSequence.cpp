@@ -1,4 +1,5 @@
 // The step machine of an entry, the phase end and the end of a download.
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/DloadEngine.h"
@@ -178,31 +179,30 @@ void CDloadEngine::DownloadSub(int i) {
     }
 }
 
+namespace {
+
+bool IsActive(const EntryRecord& e) {
+    return e.comPort != 0 && e.linkOpen && e.outcome == EntryOutcome::Running;
+}
+
+template <typename Predicate>
+int CountEntries(const std::array<EntryRecord, kEntryCount>& entries, Predicate predicate) {
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(), predicate));
+}
+
+}  // namespace
+
 int CDloadEngine::connectedCount() const {
-    int count = 0;
-    for (const auto& e : entries) {
-        count += e.comPort != 0 ? 1 : 0;
-    }
-    return count;
+    return CountEntries(entries, [](const EntryRecord& e) { return e.comPort != 0; });
 }
 
 int CDloadEngine::activeCount() const {
-    int count = 0;
-    for (const auto& e : entries) {
-        count += e.comPort != 0 && e.linkOpen && e.outcome == EntryOutcome::Running ? 1 : 0;
-    }
-    return count;
+    return CountEntries(entries, IsActive);
 }
 
 int CDloadEngine::phaseDoneCount() const {
-    int count = 0;
-    for (const auto& e : entries) {
-        count += e.comPort != 0 && e.linkOpen && e.outcome == EntryOutcome::Running &&
-                         e.step == DL_WAIT
-                     ? 1
-                     : 0;
-    }
-    return count;
+    return CountEntries(entries,
+                        [](const EntryRecord& e) { return IsActive(e) && e.step == DL_WAIT; });
 }
 
 // When the first entry finishes an image, the entries of the download that never got going

@@ -170,8 +170,6 @@ void CDloadEngine::CloseStaleLinks() {
     for (int i = 0; i < kEntryCount; ++i) {
         EntryRecord& e = entries[i];
         if (e.link.portOpen && (e.comPort == 0 || e.link.portNumber != (e.comPort & 0xFF))) {
-            host_.KillTimer(static_cast<uint32_t>(i));
-            e.linkOpen = 0;
             ReleaseLink(i);
         }
     }
@@ -183,11 +181,8 @@ bool CDloadEngine::OpenEntry(int i) {
     if (e.link.portOpen && e.linkOpen && e.link.portNumber == (e.comPort & 0xFF)) {
         return true;
     }
-    // Closing the old link must not take the entry's port number with it: the new link opens
-    // the port the entry holds now.
-    host_.KillTimer(static_cast<uint32_t>(i));
-    e.linkOpen = 0;
-    ReleaseLink(i);
+    // The old link is released without closing the entry, which would take the entry's port
+    // number with it: the new link opens the port the entry holds now.
     return StartEntryLink(i);
 }
 
@@ -222,7 +217,6 @@ void CDloadEngine::CloseEntry(int i) {
     e.response = nullptr;
     e.step = DL_START;
     if (e.linkOpen) {
-        e.linkOpen = 0;
         e.comPort = 0;
         e.blockIndex = 0;
         e.retryPending = 0;
@@ -233,9 +227,11 @@ void CDloadEngine::CloseEntry(int i) {
 }
 
 // Closing the port ends the receive thread's wait; joining it means nothing of the thread
-// outlives this call.
+// outlives this call. The entry keeps its port number.
 void CDloadEngine::ReleaseLink(int i) {
     EntryRecord& e = entries[i];
+    host_.KillTimer(static_cast<uint32_t>(i));
+    e.linkOpen = 0;
     e.link.Shutdown();
     e.rxThread.reset();
     e.rxRunning = 0;
@@ -327,7 +323,6 @@ void CDloadEngine::AnnounceImage(int kind, int bootChange) {
 void CDloadEngine::ResetAllEntries() {
     for (int i = 0; i < kEntryCount; ++i) {
         EntryRecord& e = entries[i];
-        e.linkOpen = 0;
         e.comPort = 0;
         e.jumpSent = 0;
         e.step = DL_START;

@@ -50,8 +50,9 @@ void CDloadEngine::OnEntryTimeout(int i) {
     }
     // What was sent never fully left: a retry would only queue behind it, and the phone would
     // take the rest of a block as the start of the next one.
-    if (e.link.OutputFailed() || (e.link.OutputPending() &&
-                          (e.timerKind != TIMER_ERASE || e.eraseWaitMs >= kOutputWaitLimitMs))) {
+    if (e.link.OutputFailed() ||
+        (e.link.OutputPending() &&
+         (e.timerKind != TIMER_ERASE || e.eraseWaitMs >= kOutputWaitLimitMs))) {
         EndOnLostOutput(i);
         return;
     }
@@ -68,8 +69,9 @@ void CDloadEngine::OnEntryTimeout(int i) {
     if (e.noResponseCount < 3) {
         ++e.retries;
         if (BlockInFlight(i)) {
-            QueueEntryText(i, TEXT_NOTICE,
-                           FormatText("No response, retry at 0x%x", BlockAddress(e.blockIndex - 1)));
+            QueueEntryText(
+                i, TEXT_NOTICE,
+                FormatText("No response, retry at 0x%x", BlockAddress(e.blockIndex - 1)));
             e.link.SendRawBlock(CDloadFile::GetRetryPacket());
             e.retryPending = 1;
         } else {
