@@ -109,12 +109,6 @@ int PollRetrying(pollfd* fds, nfds_t count, int timeoutMs) {
     return result;
 }
 
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
-}
-
 constexpr short kFailureEvents = POLLERR | POLLHUP | POLLNVAL;
 
 }  // namespace
@@ -135,8 +129,6 @@ const char* SerialErrorText(SerialError error) {
             return "the device is not a terminal";
         case SerialError::Config:
             return "the line settings could not be applied";
-        case SerialError::Timeout:
-            return "the write did not complete in time";
         case SerialError::Io:
             return "input/output error";
     }
@@ -376,56 +368,6 @@ long SerialPort::Read(uint8_t* buffer, size_t maximum) {
         SetError(ErrorFromErrno(errno));
         return -1;
     }
-}
-
-bool SerialPort::Write(const uint8_t* bytes, size_t count, std::chrono::milliseconds timeout) {
-    std::shared_lock<std::shared_mutex> lock(useMutex_);
-    const int fd = fd_.load();
-    if (fd < 0 || closing_.load()) {
-        SetError(SerialError::NotOpen);
-        return false;
-    }
-    if (bytes == nullptr && count > 0) {
-        SetError(SerialError::Io);
-        return false;
-    }
-    // No tcdrain: under XOFF it would wait without limit. The deadline bounds the whole call.
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd, bytes + done, count - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            SetError(ErrorFromErrno(errno));
-            return false;
-        }
-        // The output queue is full or held back by the phone's XOFF.
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
-        const int ready = PollRetrying(fds, 2, MillisecondsLeft(deadline));
-        if (ready < 0) {
-            SetError(ErrorFromErrno(errno));
-            return false;
-        }
-        if (ready == 0) {
-            SetError(SerialError::Timeout);
-            return false;
-        }
-        if (fds[1].revents != 0 || closing_.load()) {
-            SetError(SerialError::NotOpen);
-            return false;
-        }
-        if ((fds[0].revents & POLLOUT) == 0 && (fds[0].revents & kFailureEvents) != 0) {
-            SetError(SerialError::Io);
-            return false;
-        }
-    }
-    return true;
 }
 
 long SerialPort::WriteSome(const uint8_t* bytes, size_t count) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <shared_mutex>
@@ -18,13 +17,13 @@ namespace tarnflow {
 //   fail with SerialError::NotOpen and touch no device.
 //
 // Thread contract
-//   One owner thread opens, configures and closes. Output (Write, WriteSome, WaitWritable) has
+//   One owner thread opens, configures and closes. Output (WriteSome, WaitWritable) has
 //   one writer at a time: the owner, or a second thread such as the link's transmit thread;
 //   when both write, they serialise their calls (one lock around each write), so that bytes
 //   never interleave. One reader thread may call BytesWaiting, Read and WaitForInput at the
 //   same time as the writer writes. Close may be called while the reader is blocked in
-//   WaitForInput or the writer in WaitWritable or Write: the wait returns WaitResult::Closing
-//   (Write fails with NotOpen) and every later call returns at once. Open, Configure and Close
+//   WaitForInput or the writer in WaitWritable: the wait returns WaitResult::Closing and
+//   every later call returns at once. Open, Configure and Close
 //   must not run concurrently with each other; Open and Configure not with a write either.
 enum class SerialError {
     None,
@@ -34,7 +33,6 @@ enum class SerialError {
     Permission,  // no access to the device (the dialout group)
     NotATty,     // the device is not a terminal
     Config,      // the line settings could not be applied
-    Timeout,     // a write did not complete in time (output held back, e.g. by XOFF)
     Io           // any other system error
 };
 
@@ -55,7 +53,7 @@ struct LineSettings {
 };
 
 class SerialPort {
-public:
+  public:
     SerialPort();
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
@@ -88,12 +86,6 @@ public:
     // 0 when nothing is waiting, -1 on failure.
     long Read(uint8_t* buffer, size_t maximum);
 
-    // Writes all bytes, waiting until the device took the last of them or `timeout` passed.
-    // Blocks its caller while the output is held (XOFF) or full. On failure some of the bytes
-    // may have been written already: Timeout (the time ran out), NotOpen (closed meanwhile), Io.
-    bool Write(const uint8_t* bytes, size_t count,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
-
     // Writes what the device takes now, without waiting. Returns the count written (0 when the
     // output is held by XOFF or its queue is full), or -1 on failure with LastError set
     // (NotOpen when closed or being closed, Io when the device failed or hung up).
@@ -109,7 +101,7 @@ public:
     SerialError LastError() const { return lastError_.load(); }
     const std::string& DevicePath() const { return devicePath_; }
 
-private:
+  private:
     void SetError(SerialError error) { lastError_.store(error); }
 
     std::atomic<int> fd_{-1};
