@@ -66,6 +66,10 @@ class ScenarioPhone {
     // The flash block at `address` (a multiple of 1024 from an erase's start), or null when
     // it is erased or was never written.
     const Bytes* FlashBlock(uint32_t address) const;
+    // True when every place of the latest erase holds a block.
+    bool FlashComplete() const {
+        return sequence_ && !sequence_->forced && sequence_->next >= sequence_->count;
+    }
     // True when a jump came after every place of the latest erase was written: the phone
     // starts what it holds.
     bool JumpedAfterFlash() const { return jumpedAfterFlash_; }

@@ -174,8 +174,8 @@ enum class Profile {
     Sound,     // quick, never a fault
     Slow,      // slow answers (within the time-outs) and slow erases, never a fault
     Flaky,     // now and then a fault of any kind
-    Damaging,  // every answer damaged
-    Refusing,  // every answer one refusal
+    Damaging,  // every answer damaged, from the start or after a few
+    Refusing,  // every answer one refusal, from the start or after a few
     Silent     // answers a few items, then nothing
 };
 
@@ -260,6 +260,12 @@ bool Refuses(Fault fault) {
     }
 }
 
+void WriteImage(const std::string& path, const Bytes& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    EXPECT_TRUE(file.good()) << path;
+}
+
 std::string Describe(const Bytes& payload) {
     std::string text;
     for (uint8_t byte : payload) {
@@ -276,6 +282,7 @@ struct Action {
     Bytes payload;
     bool xoffFirst = false;
     std::optional<int> operatorAnswer;  // to the model-mismatch question this answer raises
+    bool finishesImage = false;         // the sound answer to the last block of an image
     std::string what;
 };
 
@@ -297,7 +304,7 @@ struct PhoneSlot {
     bool straggler = false;  // had not got that far when the first phone finished an image
     int items = 0;
     int answers = 0;
-    int silentAfter = 0;
+    int faultsFrom = 0;  // Damaging, Refusing, Silent: the first answer that goes wrong
     std::optional<int> unplugAfterItems;
     int64_t unplugDelayMs = 0;
 };
@@ -369,6 +376,7 @@ class ScenarioRun {
     void PhoneBatch(int64_t due);
     void Unplug(PhoneSlot& slot);
     void Arrive();
+    void Announce(PhoneSlot& slot);
     void PortSearch();
 
     void DrainAll();
@@ -379,7 +387,7 @@ class ScenarioRun {
     void WaitOutputFlushed();
 
     void CheckInvariants();
-    void NoteStragglers();
+    void NoteStragglers(const PhoneSlot& finisher);
     void Fail(const std::string& text);
     void Report(const std::string& text);
     void Log(const std::string& text);
@@ -402,9 +410,8 @@ class ScenarioRun {
     std::vector<int64_t> arrivals_;  // virtual times of phones arriving during the download
     std::deque<Message> heldPackets_;
     std::array<int, kEntryCount> threadEnds_{};
-    std::map<std::string, int> stats_;
-    bool phaseEnding_ = false;  // a phone has finished the current image and waits  // what the
-                                // scenario did, for TARNFLOW_SCENARIO_VERBOSE
+    std::map<std::string, int> stats_;  // what the scenario did, for TARNFLOW_SCENARIO_VERBOSE
+    bool imageFinished_ = false;        // a phone has finished the current image (or run)
 
     VirtualClock clock_;
     MessageLoop loop_{clock_, &clock_};
@@ -501,11 +508,8 @@ void ScenarioRun::Run() {
     if (Chance(60)) {
         PortSearch();
     } else {
-        for (auto& slot : slots_) {
-            Log("arrival of " + Name(*slot));
-            engine_.OnPortArrival(PortNames::PortName(slot->com));
-            Settle();
-            CheckInvariants();
+        for (size_t k = 0; k < slots_.size() && !failed_; ++k) {
+            Announce(*slots_[k]);
         }
     }
     const int downloads = 1 + (Chance(60) ? 1 : 0) + (Chance(20) ? 1 : 0);
@@ -551,10 +555,8 @@ Plan ScenarioRun::MakePlan(int download) {
         s.m_nDloadType = DOWNLOAD_COMPARE;
         s.imagePath[KIND_CODE_NEW] = prefix + "new.bin";
         s.imagePath[KIND_CODE_OLD] = prefix + "old.bin";
-        std::ofstream(s.imagePath[KIND_CODE_NEW], std::ios::binary)
-            .write(reinterpret_cast<const char*>(code.data()), static_cast<long>(code.size()));
-        std::ofstream(s.imagePath[KIND_CODE_OLD], std::ios::binary)
-            .write(reinterpret_cast<const char*>(old.data()), static_cast<long>(old.size()));
+        WriteImage(s.imagePath[KIND_CODE_NEW], code);
+        WriteImage(s.imagePath[KIND_CODE_OLD], old);
         plan.compare = true;
         plan.regions.push_back({"code", 0, code});
         plan.text = Fmt("compare, %d blocks", blocks);
@@ -578,8 +580,7 @@ Plan ScenarioRun::MakePlan(int download) {
         plan.text = Fmt("code at 0x%X, %d blocks", start, blocks);
     }
     s.imagePath[KIND_CODE_NEW] = prefix + "code.bin";
-    std::ofstream(s.imagePath[KIND_CODE_NEW], std::ios::binary)
-        .write(reinterpret_cast<const char*>(code.data()), static_cast<long>(code.size()));
+    WriteImage(s.imagePath[KIND_CODE_NEW], code);
     if (Chance(40)) {
         static constexpr uint32_t kFontAddresses[] = {0x200000, 0x380000, 0x60000};
         const uint32_t address = kFontAddresses[Uniform(0, 2)];
@@ -590,8 +591,7 @@ Plan ScenarioRun::MakePlan(int download) {
         Bytes font = testing::PatternImage(size, static_cast<uint8_t>(codeSeed + 128));
         s.check[KIND_FONT] = 1;
         s.imagePath[KIND_FONT] = prefix + "font.bin";
-        std::ofstream(s.imagePath[KIND_FONT], std::ios::binary)
-            .write(reinterpret_cast<const char*>(font.data()), static_cast<long>(font.size()));
+        WriteImage(s.imagePath[KIND_FONT], font);
         // The field holds the hex digits; the window shows the 0X in front of it.
         s.m_strFontAddress = Fmt("%X", address);
         font.resize(static_cast<size_t>(fontBlocks) * kBlockSize, 0xFF);
@@ -603,7 +603,7 @@ Plan ScenarioRun::MakePlan(int download) {
 
 void ScenarioRun::RunDownload(int download) {
     const Plan plan = MakePlan(download);
-    phaseEnding_ = false;
+    imageFinished_ = false;
     if (plan.compare) {
         engine_.OnCompare();
         Settle();
@@ -616,7 +616,7 @@ void ScenarioRun::RunDownload(int download) {
         slot->answers = 0;
         // A phone still holding the line at the start is not a sound one for this download.
         slot->sound = !slot->xoffHeld;
-        slot->silentAfter = Uniform(0, 8);
+        slot->faultsFrom = Uniform(0, 8);
         slot->unplugAfterItems.reset();
         if (Chance(10)) {
             slot->unplugAfterItems = Uniform(1, 14);
@@ -990,6 +990,9 @@ void ScenarioRun::PhoneBatch(int64_t due) {
         heldPackets_.erase(held);
         ++events_;
         Log(Fmt("%s -> entry %d: %s", Name(*s.slot).c_str(), s.entry, s.action.what.c_str()));
+        if (s.action.finishesImage) {
+            NoteStragglers(*s.slot);
+        }
         host_.yesNo = s.action.operatorAnswer;
         engine_.OnMessage(message);
         host_.yesNo.reset();
@@ -1047,30 +1050,33 @@ void ScenarioRun::Unplug(PhoneSlot& slot) {
 }
 
 void ScenarioRun::Arrive() {
+    if (PhoneSlot* slot = AddPhone()) {
+        ++stats_["arrivals"];
+        Announce(*slot);
+        DrainAll();
+    }
+}
+
+// The hot-plug watch reports a new port: an entry must take it while one is free.
+void ScenarioRun::Announce(PhoneSlot& slot) {
     int used = 0;
     for (const auto& e : engine_.entries) {
         used += e.comPort != 0 ? 1 : 0;
     }
-    PhoneSlot* slot = AddPhone();
-    if (slot == nullptr) {
-        return;
-    }
     ++events_;
-    ++stats_["arrivals"];
-    Log("arrival of " + Name(*slot));
-    engine_.OnPortArrival(PortNames::PortName(slot->com));
+    Log("arrival of " + Name(slot));
+    engine_.OnPortArrival(PortNames::PortName(slot.com));
     Settle();
     bool placed = false;
     for (const auto& e : engine_.entries) {
-        placed = placed || e.comPort == slot->com;
+        placed = placed || e.comPort == slot.com;
     }
     if (!placed && used < kEntryCount) {
         Fail(Fmt("%s arrived, but no entry took it although %d of %d hold a port",
-                 Name(*slot).c_str(), used, kEntryCount));
+                 Name(slot).c_str(), used, kEntryCount));
         return;
     }
     CheckInvariants();
-    DrainAll();
 }
 
 void ScenarioRun::PortSearch() {
@@ -1103,6 +1109,24 @@ void ScenarioRun::PortSearch() {
         }
     }
     CheckInvariants();
+}
+
+// The system's rule for stragglers: when the first phone finishes an image, the phones still
+// waiting for the answer to the start request or the jump are let go. Those are the phones that
+// have not been sent the image's erase yet when the first acknowledgement of a last block
+// reaches the engine.
+void ScenarioRun::NoteStragglers(const PhoneSlot& finisher) {
+    if (imageFinished_) {
+        return;
+    }
+    imageFinished_ = true;
+    for (auto& slot : slots_) {
+        if (slot->entry >= 0 && !slot->erasing && !slot->straggler) {
+            slot->straggler = true;
+            ++stats_["stragglers"];
+            Log(Name(*slot) + " is a straggler: " + Name(finisher) + " finished first");
+        }
+    }
 }
 
 // What the engine wrote reaches the phones: each takes its items and schedules its answers.
@@ -1158,8 +1182,9 @@ void ScenarioRun::TakeItem(PhoneSlot& slot, const WireItem& item) {
     if (item.kind == WireItem::Kind::Request && !item.bytes.empty()) {
         if (item.Code() == REQ_FLASH_ERASE) {
             slot.erasing = true;
-        } else if (item.Code() == REQ_DL_START) {
+        } else if (item.Code() == REQ_DL_START && slot.erasing) {
             slot.erasing = false;  // the next image or run begins
+            imageFinished_ = false;
         }
     }
     Fault fault = ChooseFault(slot);
@@ -1232,6 +1257,8 @@ void ScenarioRun::TakeItem(PhoneSlot& slot, const WireItem& item) {
     if (fault != Fault::None || (!erase && action.dueMs - now >= 2900)) {
         slot.sound = false;
     }
+    action.finishesImage =
+        fault == Fault::None && item.kind == WireItem::Kind::Block && slot.phone->FlashComplete();
     slot.busyUntilMs = action.dueMs;
     ++slot.answers;
     action.what = answer.what + " => " + Describe(action.payload) +
@@ -1245,11 +1272,11 @@ Fault ScenarioRun::ChooseFault(PhoneSlot& slot) {
         case Profile::Slow:
             return Fault::None;
         case Profile::Damaging:
-            return Fault::Damage;
+            return slot.answers >= slot.faultsFrom ? Fault::Damage : Fault::None;
         case Profile::Refusing:
-            return slot.refusal;
+            return slot.answers >= slot.faultsFrom ? slot.refusal : Fault::None;
         case Profile::Silent:
-            return slot.answers >= slot.silentAfter ? Fault::Lose : Fault::None;
+            return slot.answers >= slot.faultsFrom ? Fault::Lose : Fault::None;
         case Profile::Flaky:
             break;
     }
@@ -1342,24 +1369,6 @@ void ScenarioRun::CheckInvariants() {
                  engine_.DownloadRunning() ? "true" : "false", running));
         return;
     }
-    NoteStragglers();
-}
-
-// The system's rule for stragglers: when the first phone finishes an image, the phones still
-// waiting for the answer to the start request or the jump are let go. Which phones those are
-// is taken from the phones' side: those that have not been sent the image's erase yet.
-void ScenarioRun::NoteStragglers() {
-    const bool ending = engine_.DownloadRunning() && engine_.phaseDoneCount() > 0;
-    if (ending && !phaseEnding_) {
-        for (auto& slot : slots_) {
-            if (slot->entry >= 0 && !slot->erasing && !slot->straggler) {
-                slot->straggler = true;
-                ++stats_["stragglers"];
-                Log(Name(*slot) + " is a straggler: no erase yet");
-            }
-        }
-    }
-    phaseEnding_ = ending;
 }
 
 // A broken promise after which the scenario cannot go on meaningfully.
