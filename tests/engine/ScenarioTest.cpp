@@ -11,14 +11,14 @@
 //   - every download ends (bounded in events, virtual time and in what one phone is sent);
 //   - an entry that completed belongs to a phone whose flash holds every block of every image
 //     at its place, and that phone was told to start it;
-//   - a phone that answered everything soundly and in time, and stayed, completed.
+//   - a phone that answered everything soundly and in time, and stayed, completed, unless the
+//     system's rule for stragglers let it go: it had not been sent the image's erase yet when
+//     the first phone finished the image (docs/reliability.md).
 //
 // Seeds: a fixed list of TARNFLOW_SCENARIO_SEEDS (default kDefaultSeeds) seeds, one test each
 // (Scenario/EngineScenario.Run/SeedN); run one with --gtest_filter='*/SeedN'. A failure names
 // the seed, the download, the event and shows the engine's entries and the last events.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,7 +32,6 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,7 +47,7 @@ using testing::Bytes;
 using testing::ScenarioPhone;
 using testing::WireItem;
 
-constexpr int kDefaultSeeds = 24;
+constexpr int kDefaultSeeds = 12;
 constexpr int kMaxPhones = 20;
 // A download that has not ended after this much virtual time or this many events never will:
 // the longest legitimate one (three unanswered jumps, a ten-minute erase, per image) is far
@@ -1022,12 +1021,14 @@ void ScenarioRun::Unplug(PhoneSlot& slot) {
     slot.sound = false;
     slot.actions.clear();
     ++stats_["unplugs"];
+    // The removal notice may end the receive thread itself (the engine lets go of every link
+    // when no port is left), before the hang-up does.
+    const int before = entry >= 0 ? threadEnds_[entry] : 0;
     if (notice < 2) {
         engine_.OnPortRemoval(port);
         Settle();
         CheckInvariants();
     }
-    const int before = entry >= 0 ? threadEnds_[entry] : 0;
     slot.phone->Unplug();
     if (entry >= 0) {
         const auto deadline = std::chrono::steady_clock::now() + kRealLimit;
