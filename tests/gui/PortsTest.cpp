@@ -54,11 +54,11 @@ TEST_F(Ports, ArrivalsAndRemovalsFromTheFolder) {
     Click(IDC_PORT_SEARCH);
     CDloadEngine& engine = window->Engine();
     const int first = engine.entries[0].comPort;
-    // The same port arriving again is refused with its message and still counted.
+    // The same port arriving again is refused with its message and counts once.
     engine.OnPortArrival("COM" + std::to_string(first));
     EXPECT_EQ(dialogs.boxes,
               std::vector<std::string>{"이미 사용중인 COM Port로 연결을 시도하셨습니다."});
-    EXPECT_EQ(engine.connectedCount(), 2);
+    EXPECT_EQ(engine.connectedCount(), 1);
     EXPECT_EQ(engine.entries[1].comPort, 0);
     // Links appearing are arrivals, tag or not; they take the first free entries.
     Link("modem");
