@@ -227,11 +227,6 @@ void ScenarioPhone::Unplug() {
     pending_.clear();
 }
 
-void ScenarioPhone::DropInput() {
-    DrainItems();
-    pending_.clear();
-}
-
 const Bytes* ScenarioPhone::FlashBlock(uint32_t address) const {
     const auto it = flash_.find(address);
     return it == flash_.end() ? nullptr : &it->second;

@@ -44,8 +44,6 @@ class ScenarioPhone {
     // Everything the engine wrote since the last call, as whole items; an item not yet complete
     // stays for the next call. Never waits.
     std::vector<WireItem> DrainItems();
-    // Bytes taken off the line that do not form a whole item yet.
-    size_t PendingBytes() const { return pending_.size(); }
 
     struct Answer {
         std::optional<Bytes> payload;  // none: a real loader stays silent
@@ -60,8 +58,8 @@ class ScenarioPhone {
     bool SendRaw(uint8_t byte);
     // Pulls the phone out: the engine's side of the line sees a hang-up.
     void Unplug();
-    // Throws away what the engine wrote and the loader did not take yet (the phone is reset).
-    void DropInput();
+    // Throws away the start of an item the engine never finished writing (the phone is reset).
+    void DropInput() { pending_.clear(); }
 
     // The flash block at `address` (a multiple of 1024 from an erase's start), or null when
     // it is erased or was never written.

@@ -410,7 +410,8 @@ class ScenarioRun {
     std::deque<Message> heldPackets_;
     std::array<int, kEntryCount> threadEnds_{};
     std::map<std::string, int> stats_;  // what the scenario did, for TARNFLOW_SCENARIO_VERBOSE
-    bool imageFinished_ = false;        // a phone has finished the current image (or run)
+    bool idleWriteReported_ = false;
+    bool imageFinished_ = false;  // a phone has finished the current image (or run)
 
     VirtualClock clock_;
     MessageLoop loop_{clock_, &clock_};
@@ -1172,6 +1173,10 @@ void ScenarioRun::WaitOutputFlushed() {
 
 void ScenarioRun::TakeItem(PhoneSlot& slot, const WireItem& item) {
     const int64_t now = clock_.NowMs();
+    if (!engine_.DownloadRunning() && !idleWriteReported_) {
+        idleWriteReported_ = true;
+        Report(Fmt("the engine wrote to %s while no download runs", Name(slot).c_str()));
+    }
     ++slot.items;
     if (slot.unplugAfterItems && slot.items == *slot.unplugAfterItems) {
         Action unplug;
