@@ -16,6 +16,7 @@
 #include "platform/PortNames.h"
 #include "support/FakeOwner.h"
 #include "support/PtyPair.h"
+#include "support/WaitUntil.h"
 
 namespace tarnflow {
 namespace {
@@ -24,23 +25,12 @@ using Bytes = std::vector<uint8_t>;
 using testing::FakeOwner;
 using testing::PtyPair;
 using namespace std::chrono_literals;
+using testing::WaitUntil;
 
 // Real-time safety net against hangs; nothing is measured against it.
 constexpr auto kLimit = 5s;
 
 const Bytes kJumpFrame{0x7E, 0xC0, 0x74, 0x36, 0x7E, 0x00, 0x00, 0x00};
-
-template <typename Condition>
-bool WaitUntil(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // No XON (0x11) or XOFF (0x13) in it: the tty would take those as flow control.
 Bytes Block(uint8_t seed, size_t size = kBlockSize) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +70,10 @@ struct WireItem {
     bool fcsOk = true;  // requests: the FCS matched
     uint8_t Code() const { return bytes.empty() ? 0 : bytes[0]; }
 };
+
+// Takes the next complete item off the front of what the engine wrote: a framed request (its
+// zero fill skipped) or a raw 1024-byte block. Nothing while the item is still incomplete.
+std::optional<WireItem> TakeWireItem(std::deque<uint8_t>& pending);
 
 // The phone side of one pseudo-terminal: takes apart what the engine wrote (framed requests,
 // raw 1024-byte blocks, the Retry Packet) and writes framed answers.

@@ -55,58 +55,8 @@ std::vector<WireItem> ScenarioPhone::DrainItems() {
     // read that does not wait sees everything the engine sent up to now.
     const Bytes got = pty_.ReadMaster(1 << 16, std::chrono::milliseconds(0));
     pending_.insert(pending_.end(), got.begin(), got.end());
-    for (;;) {
-        // Zero fill after a frame is written with the frame; a stray zero is line noise.
-        while (!pending_.empty() && pending_.front() == 0x00) {
-            pending_.pop_front();
-        }
-        if (pending_.empty()) {
-            break;
-        }
-        const uint8_t first = pending_.front();
-        if (first == kFrameFlag || first == kRawStartFlag) {
-            size_t end = 1;
-            while (end < pending_.size() && pending_[end] != kFrameFlag) {
-                ++end;
-            }
-            if (end == pending_.size()) {
-                break;  // the end flag is still to come
-            }
-            const size_t length = end + 1;
-            const size_t total = std::min(length + (4 - length % 4) % 4, pending_.size());
-            Bytes decoded;
-            for (size_t k = 1; k < end; ++k) {
-                if (pending_[k] == kFrameEscape && k + 1 < end) {
-                    decoded.push_back(static_cast<uint8_t>(pending_[++k] ^ kEscapeXor));
-                } else {
-                    decoded.push_back(pending_[k]);
-                }
-            }
-            pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(total));
-            WireItem item;
-            item.kind = WireItem::Kind::Request;
-            if (decoded.size() >= 2) {
-                const uint16_t fcs =
-                    static_cast<uint16_t>(decoded[decoded.size() - 2] | decoded.back() << 8);
-                decoded.resize(decoded.size() - 2);
-                item.fcsOk = fcs == Fcs16(decoded.data(), decoded.size());
-            } else {
-                item.fcsOk = false;
-            }
-            item.bytes = std::move(decoded);
-            items.push_back(std::move(item));
-            continue;
-        }
-        if (pending_.size() < kBlockSize) {
-            break;
-        }
-        WireItem item;
-        item.bytes.assign(pending_.begin(), pending_.begin() + kBlockSize);
-        pending_.erase(pending_.begin(), pending_.begin() + kBlockSize);
-        const bool retry =
-            std::equal(kRetrySignature.begin(), kRetrySignature.end(), item.bytes.begin());
-        item.kind = retry ? WireItem::Kind::Retry : WireItem::Kind::Block;
-        items.push_back(std::move(item));
+    while (auto item = TakeWireItem(pending_)) {
+        items.push_back(std::move(*item));
     }
     return items;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "phonesim/Phone.h"
+#include "support/WaitUntil.h"
 
 namespace tarnflow::phonesim::testing {
 
@@ -72,17 +73,7 @@ Bytes Concat(const std::vector<Bytes>& parts);
 inline const Bytes kRequestAck{0x02, 0x6A, 0xD3};
 inline const Bytes kRetryAck{0x03, 0x03, 0x03};
 
-template <typename Predicate>
-bool WaitUntil(Predicate predicate, std::chrono::milliseconds limit = kSafetyLimit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using tarnflow::testing::WaitUntil;
 
 // A phone with the tool's port open on it.
 struct Bench {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/PtyPair.h"
+#include "support/WaitUntil.h"
 
 namespace tarnflow {
 namespace {
@@ -25,21 +26,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testing::PtyPair;
 using namespace std::chrono_literals;
+using testing::WaitUntil;
 
 // Real-time safety net against hangs; nothing is measured against it.
 constexpr auto kLimit = 5s;
-
-template <typename Condition>
-bool WaitUntil(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // True once thread `tid` of this process sleeps in poll, as the kernel reports it.
 bool BlockedInPoll(pid_t tid) {
