@@ -401,14 +401,16 @@ long SerialPort::WriteSome(const uint8_t* bytes, size_t count) {
     }
 }
 
-WaitResult SerialPort::WaitWritable() {
-    std::shared_lock<std::shared_mutex> lock(useMutex_);
+// Blocks until the port reports `wanted` or trouble, or Close wakes the wait. The caller holds
+// useMutex_ shared. Returns Closing or Failed when the wait ended so; otherwise Data, with the
+// port's events in `events`.
+WaitResult SerialPort::WaitForEvents(short wanted, short& events) {
     const int fd = fd_.load();
     if (fd < 0 || closing_.load()) {
         SetError(SerialError::NotOpen);
         return WaitResult::Closing;
     }
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd, wanted, 0}, {wakeFd_, POLLIN, 0}};
     if (PollRetrying(fds, 2, -1) < 0) {
         SetError(ErrorFromErrno(errno));
         return WaitResult::Failed;
@@ -417,8 +419,19 @@ WaitResult SerialPort::WaitWritable() {
         SetError(SerialError::NotOpen);
         return WaitResult::Closing;
     }
+    events = fds[0].revents;
+    return WaitResult::Data;
+}
+
+WaitResult SerialPort::WaitWritable() {
+    std::shared_lock<std::shared_mutex> lock(useMutex_);
+    short events = 0;
+    const WaitResult waited = WaitForEvents(POLLOUT, events);
+    if (waited != WaitResult::Data) {
+        return waited;
+    }
     // A hung-up tty reports POLLOUT along with the hang-up, but every write fails.
-    if ((fds[0].revents & kFailureEvents) != 0) {
+    if ((events & kFailureEvents) != 0) {
         SetError(SerialError::Io);
         return WaitResult::Failed;
     }
@@ -427,28 +440,15 @@ WaitResult SerialPort::WaitWritable() {
 
 WaitResult SerialPort::WaitForInput() {
     std::shared_lock<std::shared_mutex> lock(useMutex_);
-    const int fd = fd_.load();
-    if (fd < 0 || closing_.load()) {
-        SetError(SerialError::NotOpen);
-        return WaitResult::Closing;
-    }
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    if (PollRetrying(fds, 2, -1) < 0) {
-        SetError(ErrorFromErrno(errno));
-        return WaitResult::Failed;
-    }
-    if (fds[1].revents != 0 || closing_.load()) {
-        SetError(SerialError::NotOpen);
-        return WaitResult::Closing;
-    }
-    const short events = fds[0].revents;
-    if ((events & kFailureEvents) == 0) {
-        return WaitResult::Data;
+    short events = 0;
+    const WaitResult waited = WaitForEvents(POLLIN, events);
+    if (waited != WaitResult::Data || (events & kFailureEvents) == 0) {
+        return waited;
     }
     // A hung-up tty reports POLLIN for ever with nothing to read; only bytes that can still be
     // read count as input, or the reader would spin on the dead line.
     int waiting = 0;
-    if ((events & POLLIN) != 0 && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+    if ((events & POLLIN) != 0 && ::ioctl(fd_.load(), FIONREAD, &waiting) == 0 && waiting > 0) {
         return WaitResult::Data;
     }
     SetError(SerialError::Io);

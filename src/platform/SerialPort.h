@@ -103,6 +103,7 @@ class SerialPort {
 
   private:
     void SetError(SerialError error) { lastError_.store(error); }
+    WaitResult WaitForEvents(short wanted, short& events);
 
     std::atomic<int> fd_{-1};
     int wakeFd_ = -1;  // eventfd signalled by Close to end a pending wait
