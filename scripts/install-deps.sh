@@ -3,7 +3,8 @@
 # Needs root (or sudo) when something is missing; does nothing otherwise.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev clang libclang-rt-14-dev libudev-dev qt6-base-dev qt6-base-dev-tools fonts-nanum)
+packages=(cmake g++ make pkg-config libgtest-dev clang libclang-rt-14-dev libudev-dev libssl-dev
+          nlohmann-json3-dev libcli11-dev qt6-base-dev qt6-base-dev-tools fonts-nanum)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "platform/DeviceMap.h"
-#include "platform/HotPlugWatch.h"
+#include "cli/PortSource.h"
 #include "platform/PortNames.h"
 
 namespace tarnflow::cli {
@@ -21,11 +20,6 @@ std::atomic<bool> g_interrupted{false};
 
 void OnSignal(int) {
     g_interrupted.store(true);
-}
-
-std::string PortNameFor(const std::string& node) {
-    const int number = PortNames::NumberFor(node);
-    return number == 0 ? "" : PortNames::PortName(number);
 }
 
 bool ImagesReadable(const DownloadSelection& selection) {
@@ -40,54 +34,6 @@ bool ImagesReadable(const DownloadSelection& selection) {
             return false;
         }
         std::fclose(file);
-    }
-    return true;
-}
-
-// Fills the entries from the ports the options name; false when none could be had.
-bool AssignPorts(const CliOptions& options, CDloadEngine& engine) {
-    std::vector<DeviceMapEntry> map;
-    if (!options.ports.empty()) {
-        for (const auto& path : options.ports) {
-            const std::string name = PortNameFor(path);
-            if (name.empty()) {
-                std::fprintf(stderr, "No COM number left for %s\n", path.c_str());
-                return false;
-            }
-            map.push_back({"port", name});
-        }
-        engine.OnPortSearch(map, "");
-    } else if (options.search) {
-        for (const auto& device : ListSerialDevices()) {
-            map.push_back({device.deviceName, PortNameFor(device.node)});
-        }
-        engine.OnPortSearch(map, DeviceTag());
-    } else {
-        HotPlugWatch watch;
-        if (!watch.Start()) {
-            std::fprintf(stderr, "Cannot watch for arriving ports.\n");
-            return false;
-        }
-        std::fprintf(stderr, "Waiting for %d port(s)...\n", options.waitPorts);
-        int arrived = 0;
-        for (int waited = 0; arrived < options.waitPorts && waited < options.waitSeconds * 10 &&
-                             !g_interrupted.load();
-             ++waited) {
-            pollfd pfd{watch.Fd(), POLLIN, 0};
-            if (poll(&pfd, 1, 100) <= 0) {
-                continue;
-            }
-            for (const auto& event : watch.ReadEvents()) {
-                if (event.kind == HotPlugEvent::Kind::Arrival && arrived < options.waitPorts) {
-                    engine.OnPortArrival(PortNameFor(event.device.node));
-                    ++arrived;
-                }
-            }
-        }
-    }
-    if (engine.connectedCount() == 0) {
-        std::fprintf(stderr, "No Phone is connected.\n");
-        return false;
     }
     return true;
 }
@@ -172,7 +118,8 @@ int RunDownload(const CliOptions& options) {
     engine.OnInitDialog();
     engine.selection = options.selection;
 
-    if (!AssignPorts(options, engine)) {
+    PortAssignment assignment;
+    if (!AssignPorts(options, engine, assignment, [] { return g_interrupted.load(); })) {
         return 1;
     }
     std::vector<int> ports(kEntryCount);

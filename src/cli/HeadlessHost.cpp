@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <iostream>
 
 namespace tarnflow::cli {
 
@@ -30,20 +29,7 @@ int HeadlessHost::MessageBox(const std::string& text, MessageBoxStyle style) {
         case QuestionPolicy::Ask:
             break;
     }
-    for (;;) {
-        std::fprintf(stderr, "[y/n]? ");
-        std::fflush(stderr);
-        std::string answer;
-        if (!std::getline(std::cin, answer)) {
-            return IDNO;
-        }
-        if (answer == "y" || answer == "Y" || answer == "yes") {
-            return IDYES;
-        }
-        if (answer == "n" || answer == "N" || answer == "no") {
-            return IDNO;
-        }
-    }
+    return askQuestion_ ? askQuestion_() : IDNO;
 }
 
 void HeadlessHost::SetTimer(uint32_t id, int intervalMs) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "engine/DloadEngine.h"
@@ -20,6 +21,9 @@ class HeadlessHost : public IEngineHost {
     HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress);
 
     void AttachEngine(CDloadEngine* engine) { engine_ = engine; }
+    // Asks a Yes/No question on the terminal for QuestionPolicy::Ask, the text already shown;
+    // returns IDYES or IDNO. Without one the answer is No.
+    void SetQuestionAsker(std::function<int()> ask) { askQuestion_ = std::move(ask); }
 
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     int MessageBox(const std::string& text, MessageBoxStyle style) override;
@@ -44,6 +48,7 @@ class HeadlessHost : public IEngineHost {
     MessageLoop& loop_;
     CDloadEngine* engine_ = nullptr;
     QuestionPolicy policy_;
+    std::function<int()> askQuestion_;
     bool live_;
     bool liveLineShown_ = false;
     std::array<std::string, kEntryCount> lastLabel_;
