@@ -5,6 +5,7 @@ namespace tarnflow {
 int CTextQ::Add(int type, const std::string& text) {
     std::lock_guard<std::mutex> guard(lock_);
     items_.push_back(CTextQItem{type, text});
+    log_.push_back(items_.back());
     return 1;
 }
 
@@ -26,6 +27,16 @@ void CTextQ::RemoveAll() {
 size_t CTextQ::GetCount() const {
     std::lock_guard<std::mutex> guard(lock_);
     return items_.size();
+}
+
+std::vector<CTextQItem> CTextQ::Log() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return log_;
+}
+
+void CTextQ::ClearLog() {
+    std::lock_guard<std::mutex> guard(lock_);
+    log_.clear();
 }
 
 }  // namespace tarnflow

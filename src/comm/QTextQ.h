@@ -3,6 +3,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tarnflow {
 
@@ -17,7 +18,8 @@ struct CTextQItem {
 };
 
 // One entry's queue of typed status texts. Any thread adds; the user-interface thread takes
-// items out, oldest first. No length limit; nothing is dropped.
+// items out, oldest first. No length limit; nothing is dropped. Every item added is also kept in
+// the entry's log, which the download report carries, until ClearLog.
 class CTextQ {
   public:
     CTextQ() = default;
@@ -35,9 +37,14 @@ class CTextQ {
 
     size_t GetCount() const;
 
+    // Every item added since the last ClearLog, in order, whether taken out yet or not.
+    std::vector<CTextQItem> Log() const;
+    void ClearLog();
+
   private:
     mutable std::mutex lock_;
     std::deque<CTextQItem> items_;
+    std::vector<CTextQItem> log_;
 };
 
 }  // namespace tarnflow

@@ -100,6 +100,10 @@ class CDloadEngine {
                              const std::vector<uint8_t>& b, size_t lengthB);
     int SumRunBlocks(int n) const;
 
+    // Stops the download at once (a signal to the command line): every entry still running
+    // becomes Interrupted and sends nothing more; the ports stay open until OnClose.
+    void InterruptDownload();
+
     // True from a started download until no entry can still finish.
     bool DownloadRunning() const { return downloadRunning_; }
 

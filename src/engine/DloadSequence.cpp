@@ -373,7 +373,26 @@ void CDloadEngine::CheckDownloadProgress() {
 }
 
 void CDloadEngine::EndDownload() {
+    if (!downloadRunning_) {
+        return;
+    }
     downloadRunning_ = false;
+    host_.DownloadEnded();
+}
+
+// Entries still downloading stop where they are: no timer is left to send anything more, and
+// they count as interrupted rather than failed.
+void CDloadEngine::InterruptDownload() {
+    for (int j = 0; j < kEntryCount; ++j) {
+        EntryRecord& e = entries[j];
+        if (e.outcome != EntryOutcome::Running) {
+            continue;
+        }
+        host_.KillTimer(static_cast<uint32_t>(j));
+        e.outcome = EntryOutcome::Interrupted;
+        e.endMs = clock_.NowMs();
+    }
+    EndDownload();
 }
 
 }  // namespace tarnflow

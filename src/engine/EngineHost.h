@@ -31,6 +31,9 @@ class IEngineHost : public IOwnerWindow {
     // (The font address check itself is the engine's: CDloadEngine::ValidateFontAddress.)
     virtual void UpdateData(bool saveAndValidate) = 0;
 
+    // A download has ended: no entry can still finish (see CDloadEngine::DownloadRunning).
+    virtual void DownloadEnded() {}
+
     // The enable rules of the controls, run by the update timer.
     virtual void UpdateDialogControls() {}
     virtual void FocusLogSelector() {}

@@ -63,8 +63,9 @@ inline constexpr int kMaxResendsWithoutProgress = 10;
 enum class EntryOutcome {
     None,       // not part of a download (yet)
     Running,    // downloading, or waiting for the others at a phase end
-    Completed,  // the final jump was acknowledged
-    Failed      // dropped, closed, refused or given up
+    Completed,   // the final jump was acknowledged
+    Failed,      // dropped, closed, refused or given up
+    Interrupted  // still downloading when the run was stopped (a signal to the command line)
 };
 
 struct EntryRecord {

@@ -39,6 +39,22 @@ TEST(CTextQ, RemoveAllEmptiesTheQueue) {
     EXPECT_EQ(queue.RemoveHead(item), 0);
 }
 
+TEST(CTextQ, TheLogKeepsEveryItemUntilCleared) {
+    CTextQ queue;
+    queue.Add(TEXT_NOTICE, "a");
+    CTextQItem item;
+    ASSERT_EQ(queue.RemoveHead(item), 1);
+    queue.Add(TEXT_ERROR, "b");
+    const auto log = queue.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].text, "a");
+    EXPECT_EQ(log[1].type, TEXT_ERROR);
+    EXPECT_EQ(log[1].text, "b");
+    queue.ClearLog();
+    EXPECT_TRUE(queue.Log().empty());
+    EXPECT_EQ(queue.GetCount(), 1u);  // clearing the log leaves the queue alone
+}
+
 TEST(CTextQ, OneThreadAddsWhileAnotherRemoves) {
     constexpr int kItems = 20000;
     CTextQ queue;
