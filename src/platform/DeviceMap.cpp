@@ -129,7 +129,7 @@ std::vector<SerialDevice> ListDeviceMapFolder(const std::string& folder) {
             continue;
         }
         devices.push_back(
-            {it->path().filename().string(), (base / target).lexically_normal().string(), ""});
+            {it->path().filename().string(), (base / target).lexically_normal().string(), "", {}});
     }
     std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
         return a.deviceName < b.deviceName;
@@ -155,15 +155,18 @@ std::vector<SerialDevice> ListSysfsTty(const std::string& classFolder,
         const std::string tty = it->path().filename().string();
         std::string name = DriverOf(device) + ":";
         const fs::path usb = UsbDeviceOf(device);
+        std::optional<UsbIdentity> identity;
         if (!usb.empty()) {
-            name += ReadAttribute(usb / "idVendor") + ":" + ReadAttribute(usb / "idProduct") + ":";
+            identity = UsbIdentity{ReadAttribute(usb / "idVendor"),
+                                   ReadAttribute(usb / "idProduct"), ReadAttribute(usb / "serial")};
+            name += identity->vendorId + ":" + identity->productId + ":";
         }
         name += tty;
         std::string physical = UdevStylePath(device);
         if (physical.empty()) {
             physical = fs::canonical(it->path(), entryError).string();
         }
-        devices.push_back({name, NodeOf(devFolder, tty), physical});
+        devices.push_back({name, NodeOf(devFolder, tty), physical, identity});
     }
     std::sort(devices.begin(), devices.end(),
               [](const SerialDevice& a, const SerialDevice& b) { return a.node < b.node; });

@@ -1,9 +1,17 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tarnflow {
+
+// The USB identity of a device, as its descriptors give it.
+struct UsbIdentity {
+    std::string vendorId;   // four hex digits, e.g. "1004"
+    std::string productId;  // four hex digits
+    std::string serial;     // the serial number string; empty when the device has none
+};
 
 // One serial device as the system lists it.
 struct SerialDevice {
@@ -11,6 +19,7 @@ struct SerialDevice {
                                // link name in a device-map folder, e.g. "tfusbmd00"
     std::string node;          // device node, e.g. "/dev/ttyACM0" or "/dev/pts/5"
     std::string physicalPath;  // where it is plugged in (udev ID_PATH style); empty if unknown
+    std::optional<UsbIdentity> usb;  // for a USB device found in sysfs
 };
 
 inline constexpr const char* kDefaultDeviceTag = "tfusbmd";

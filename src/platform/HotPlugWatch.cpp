@@ -32,7 +32,7 @@ std::optional<SerialDevice> LinkEntry(const fs::path& folder, const std::string&
     if (error) {
         return std::nullopt;
     }
-    return SerialDevice{name, (folder / target).lexically_normal().string(), ""};
+    return SerialDevice{name, (folder / target).lexically_normal().string(), "", {}};
 }
 
 // Every link of the folder, by name.

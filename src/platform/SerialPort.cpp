@@ -41,6 +41,7 @@ class UniqueFd {
 SerialError ErrorFromErrno(int error) {
     switch (error) {
         case ENOENT:
+        case ENOTDIR:  // a part of the path is a file: no device there either
         case ENXIO:
         case ENODEV:
             return SerialError::NotFound;
@@ -51,10 +52,17 @@ SerialError ErrorFromErrno(int error) {
         case EWOULDBLOCK:  // flock: another open file description holds the lock
             return SerialError::Busy;
         case ENOTTY:
+        case EISDIR:
             return SerialError::NotATty;
         default:
             return SerialError::Io;
     }
+}
+
+// A tty whose other end has gone (a pseudo-terminal whose master closed, a USB port on its way
+// out) refuses to be opened or queried with EIO: at open time that is a device that went away.
+SerialError OpenErrorFromErrno(int error) {
+    return error == EIO ? SerialError::NotFound : ErrorFromErrno(error);
 }
 
 // termios knows only the fixed rates; anything else cannot be set portably.
@@ -163,11 +171,13 @@ bool SerialPort::Open(const std::string& devicePath) {
     } while (raw < 0 && errno == EINTR);
     UniqueFd device(raw);
     if (device.Get() < 0) {
-        SetError(ErrorFromErrno(errno));
+        SetError(OpenErrorFromErrno(errno));
         return false;
     }
-    if (!::isatty(device.Get())) {
-        SetError(SerialError::NotATty);
+    // Anything but a terminal fails with ENOTTY; a terminal that hung up fails with EIO.
+    termios probe{};
+    if (::tcgetattr(device.Get(), &probe) < 0) {
+        SetError(OpenErrorFromErrno(errno));
         return false;
     }
     // TIOCEXCL does not stop a privileged process, the lock does: it is refused to every other

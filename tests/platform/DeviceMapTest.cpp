@@ -155,6 +155,7 @@ TEST_F(FakeSysfs, TtysWithHardwareAreNamedByDriverAndUsbIdentity) {
     const fs::path hub = UsbDevice(pci / "usb1/1-1", "05e3", "0608");
     // A USB modem: the tty hangs off the interface the driver serves.
     const fs::path modem = UsbDevice(hub / "1-1.2", "1004", "633e");
+    File(modem / "serial", "LGF300K12345\n");
     Tty(Device(modem / "1-1.2:1.0", "usb", "cdc_acm"), "ttyACM0");
     // A USB serial converter: a port device of its own between interface and tty.
     const fs::path converter = UsbDevice(hub / "1-1.3", "0403", "6001");
@@ -174,6 +175,11 @@ TEST_F(FakeSysfs, TtysWithHardwareAreNamedByDriverAndUsbIdentity) {
     EXPECT_EQ(devices[0].deviceName, "cdc_acm:1004:633e:ttyACM0");
     EXPECT_EQ(devices[0].node, "/fakedev/ttyACM0");
     EXPECT_EQ(devices[0].physicalPath, "pci-0000:00:14.0-usb-0:1.2:1.0");
+    ASSERT_TRUE(devices[0].usb.has_value());
+    EXPECT_EQ(devices[0].usb->vendorId, "1004");
+    EXPECT_EQ(devices[0].usb->productId, "633e");
+    EXPECT_EQ(devices[0].usb->serial, "LGF300K12345");
+    EXPECT_FALSE(devices[1].usb.has_value());
     EXPECT_EQ(devices[1].deviceName, "serial:ttyS0");
     EXPECT_EQ(devices[1].node, "/fakedev/ttyS0");
     EXPECT_EQ(devices[1].physicalPath, fs::canonical(uart).string());
