@@ -92,6 +92,14 @@ void MessageLoop::Run(int64_t untilMs) {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = false;
     }
+    Loop(untilMs, [] { return false; });
+}
+
+void MessageLoop::RunUntil(const std::function<bool()>& done) {
+    Loop(INT64_MAX, done);
+}
+
+void MessageLoop::Loop(int64_t untilMs, const std::function<bool()>& done) {
     for (;;) {
         DispatchPosted();
         {
@@ -99,6 +107,9 @@ void MessageLoop::Run(int64_t untilMs) {
             if (quit_) {
                 return;
             }
+        }
+        if (done()) {
+            return;
         }
         if (FireOneDueTimer()) {
             continue;

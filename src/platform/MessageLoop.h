@@ -42,6 +42,10 @@ class MessageLoop {
 
     // Steady clock: handles messages and timers until Quit or `until` (absolute ms) passes.
     void Run(int64_t untilMs = INT64_MAX);
+    // Steady clock: handles messages and timers until `done` holds (checked after each one) or
+    // Quit is called. Nested inside a handler (a question awaiting its answer) it keeps the
+    // other entries going; a Quit during it ends the outer Run as well.
+    void RunUntil(const std::function<bool()>& done);
     // Waits for a posted message up to `limit` of real time and handles what arrived. For the
     // virtual clock, where real threads (receive threads, simulated phones) still post.
     bool WaitAndDispatch(std::chrono::milliseconds limit);
@@ -59,6 +63,7 @@ class MessageLoop {
         int64_t dueMs;
     };
     bool FireOneDueTimer();
+    void Loop(int64_t untilMs, const std::function<bool()>& done);
     int64_t NextDueMs() const;
 
     IClock& clock_;

@@ -93,5 +93,52 @@ TEST(SteadyLoop, RunEndsOnQuitFromATimer) {
     EXPECT_EQ(fired, 3);
 }
 
+// A handler waiting for an answer keeps the loop going: messages posted meanwhile are handled
+// inside the wait, which ends once the answer has come.
+TEST(SteadyLoop, NestedRunUntilHandlesOtherMessagesUntilAnswered) {
+    SteadyClock clock;
+    MessageLoop loop(clock);
+    std::vector<uint32_t> handled;
+    bool answered = false;
+    loop.SetHandlers(
+        [&](const Message& m) {
+            handled.push_back(m.message);
+            if (m.message == 1) {  // the question
+                loop.Post(Message{2, 0, 0});
+                loop.RunUntil([&] { return answered; });
+                handled.push_back(100);  // back from the wait
+                loop.Quit();
+            } else if (m.message == 2) {  // another entry's work, which brings the answer
+                loop.Post(Message{3, 0, 0});
+            } else if (m.message == 3) {
+                answered = true;
+            }
+        },
+        [](uint32_t) {});
+    loop.Post(Message{1, 0, 0});
+    loop.Run(clock.NowMs() + 60000);
+    EXPECT_EQ(handled, (std::vector<uint32_t>{1, 2, 3, 100}));
+}
+
+TEST(SteadyLoop, QuitDuringANestedWaitEndsTheOuterRun) {
+    SteadyClock clock;
+    MessageLoop loop(clock);
+    int returnedFromWait = 0;
+    loop.SetHandlers(
+        [&](const Message& m) {
+            if (m.message == 1) {
+                loop.Post(Message{4, 0, 0});
+                loop.RunUntil([] { return false; });  // never answered
+                ++returnedFromWait;
+            } else if (m.message == 4) {
+                loop.Quit();
+            }
+        },
+        [](uint32_t) {});
+    loop.Post(Message{1, 0, 0});
+    loop.Run(clock.NowMs() + 60000);
+    EXPECT_EQ(returnedFromWait, 1);
+}
+
 }  // namespace
 }  // namespace tarnflow
