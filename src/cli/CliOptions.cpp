@@ -2,9 +2,12 @@
 
 #include "engine/ImageFiles.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string_view>
 
 namespace tarnflow::cli {
 
@@ -27,6 +30,31 @@ constexpr ImageOption kImageOptions[] = {
     {"--vpx-factoryfs", KIND_VPX_FACTORYFS},
 };
 
+// The options other than the images that take a value, and what that value is.
+struct ValueOption {
+    const char* name;
+    const char* needs;
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--font-address", "a hexadecimal address"},
+    {"--type", "emergency, change or compare"},
+    {"--port", "a device path"},
+    {"--wait-ports", "a count from 1 to 20"},
+    {"--wait-seconds", "a number of seconds"},
+    {"--json", "a file"},
+};
+
+constexpr const char* kFlags[] = {"--boot-change", "--search",  "--yes",
+                                  "--no",          "-h,--help", "--version"};
+
+// The values read as text, turned into settings once CLI11 has read them all.
+struct ValueWords {
+    std::string type;
+    std::string waitPorts;
+    std::string waitSeconds;
+};
+
 bool ParseCount(const std::string& text, int low, int high, int& value) {
     if (text.empty() || !std::all_of(text.begin(), text.end(),
                                      [](unsigned char c) { return std::isdigit(c) != 0; })) {
@@ -38,6 +66,141 @@ bool ParseCount(const std::string& text, int low, int high, int& value) {
     }
     value = static_cast<int>(parsed);
     return true;
+}
+
+// What the option's value is, or null for an option that takes none.
+const char* NeededValue(std::string_view name) {
+    const bool image = std::any_of(std::begin(kImageOptions), std::end(kImageOptions),
+                                   [&](const ImageOption& opt) { return name == opt.name; });
+    if (image) {
+        return "a file";
+    }
+    const auto other = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                    [&](const ValueOption& opt) { return name == opt.name; });
+    return other == std::end(kValueOptions) ? nullptr : other->needs;
+}
+
+// CLI11 drops an empty value and reads "--opt=" as "--opt" taking the next word, so a missing or
+// empty value is refused here first. Like CLI11, "--opt WORD" takes WORD whatever it looks like.
+std::string CheckValuesPresent(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        const std::string& arg = args[i];
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const char* needs = NeededValue(name);
+        if (needs == nullptr) {
+            continue;
+        }
+        const bool present = equals != std::string::npos
+                                 ? equals + 1 < arg.size()
+                                 : i + 1 < args.size() && !args[i + 1].empty();
+        if (!present) {
+            return name + " needs " + needs;
+        }
+        if (equals == std::string::npos) {
+            ++i;
+        }
+    }
+    return "";
+}
+
+void AddOptions(CLI::App& app, CliOptions& o, ValueWords& words) {
+    app.set_help_flag();  // the usage text is our own, so --help is an ordinary flag
+    app.allow_extras();   // unknown words are reported by name after the parse
+    // A repeated option takes its last value, and "--search=false" is refused, not a search.
+    app.option_defaults()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->disable_flag_override();
+    for (const ImageOption& image : kImageOptions) {
+        app.add_option(image.name, o.selection.imagePath[image.kind]);
+    }
+    app.add_option("--font-address", o.selection.m_strFontAddress);
+    app.add_option("--type", words.type);
+    app.add_option("--port", o.ports)->allow_extra_args(false);  // one path per --port
+    app.add_option("--wait-ports", words.waitPorts);
+    app.add_option("--wait-seconds", words.waitSeconds);
+    app.add_option("--json", o.jsonPath);
+    for (const char* flag : kFlags) {
+        app.add_flag(flag);
+    }
+}
+
+bool ParseType(const std::string& text, int& type) {
+    if (text == "emergency") {
+        type = 0;
+    } else if (text == "change") {
+        type = 1;
+    } else if (text == "compare") {
+        type = DOWNLOAD_COMPARE;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string ApplyWords(const CLI::App& app, const ValueWords& words, CliOptions& o) {
+    if (app.count("--type") && !ParseType(words.type, o.selection.m_nDloadType)) {
+        return "unknown download type: " + words.type;
+    }
+    if (app.count("--wait-ports") && !ParseCount(words.waitPorts, 1, kEntryCount, o.waitPorts)) {
+        return "--wait-ports needs a count from 1 to 20";
+    }
+    if (app.count("--wait-seconds") && !ParseCount(words.waitSeconds, 1, 86400, o.waitSeconds)) {
+        return "--wait-seconds needs a number of seconds";
+    }
+    return "";
+}
+
+std::string ApplyFlags(const CLI::App& app, CliOptions& o) {
+    const size_t answers = app.count("--yes") + app.count("--no");
+    if (answers > 1) {
+        return "give --yes or --no once";
+    }
+    if (answers == 1) {
+        o.questions = app.count("--yes") ? QuestionPolicy::Yes : QuestionPolicy::No;
+        o.questionsGiven = true;
+    }
+    o.selection.m_bChangeBootArea = app.count("--boot-change") ? 1 : 0;
+    o.search = app.count("--search") > 0;
+    o.help = app.count("--help") > 0;
+    o.version = app.count("--version") > 0;
+    return "";
+}
+
+std::string ReadOptions(const std::vector<std::string>& args, CliOptions& o) {
+    CLI::App app;
+    ValueWords words;
+    AddOptions(app, o, words);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back
+    try {
+        app.parse(reversed);
+    } catch (const CLI::Error& error) {
+        return error.what();
+    }
+    const std::vector<std::string> unknown = app.remaining();
+    if (!unknown.empty()) {
+        return "unknown option: " + unknown.front();
+    }
+    for (const ImageOption& image : kImageOptions) {
+        o.selection.check[image.kind] = app.count(image.name) ? 1 : 0;
+    }
+    const std::string error = ApplyWords(app, words, o);
+    return error.empty() ? ApplyFlags(app, o) : error;
+}
+
+// The checks across options, for a run that downloads.
+std::string CheckRun(const CliOptions& o) {
+    const int sources = (o.ports.empty() ? 0 : 1) + (o.search ? 1 : 0) + (o.waitPorts ? 1 : 0);
+    if (sources != 1) {
+        return "give the phones' ports one way: --port PATH..., --search or --wait-ports N";
+    }
+    if (o.ports.size() > static_cast<size_t>(kEntryCount)) {
+        return "at most 20 ports";
+    }
+    if (!o.selection.check[KIND_FONT] && !o.selection.m_strFontAddress.empty()) {
+        return "--font-address belongs to --font";
+    }
+    return "";
 }
 
 }  // namespace
@@ -66,97 +229,14 @@ std::string CheckSelection(const DownloadSelection& selection) {
 ParseResult ParseOptions(const std::vector<std::string>& args) {
     ParseResult result;
     CliOptions& o = result.options;
-    auto fail = [&](const std::string& error) {
-        result.ok = false;
-        result.error = error;
-        return result;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        std::string text;
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-            continue;
-        }
-        const auto image = std::find_if(std::begin(kImageOptions), std::end(kImageOptions),
-                                        [&](const ImageOption& opt) { return arg == opt.name; });
-        if (image != std::end(kImageOptions)) {
-            if (!value(text)) {
-                return fail(arg + " needs a file");
-            }
-            o.selection.check[image->kind] = 1;
-            o.selection.imagePath[image->kind] = text;
-        } else if (arg == "--boot-change") {
-            o.selection.m_bChangeBootArea = 1;
-        } else if (arg == "--font-address") {
-            if (!value(text)) {
-                return fail("--font-address needs a hexadecimal address");
-            }
-            o.selection.m_strFontAddress = text;
-        } else if (arg == "--type") {
-            if (!value(text)) {
-                return fail("--type needs emergency, change or compare");
-            }
-            if (text == "emergency") {
-                o.selection.m_nDloadType = 0;
-            } else if (text == "change") {
-                o.selection.m_nDloadType = 1;
-            } else if (text == "compare") {
-                o.selection.m_nDloadType = DOWNLOAD_COMPARE;
-            } else {
-                return fail("unknown download type: " + text);
-            }
-        } else if (arg == "--port") {
-            if (!value(text)) {
-                return fail("--port needs a device path");
-            }
-            o.ports.push_back(text);
-        } else if (arg == "--search") {
-            o.search = true;
-        } else if (arg == "--wait-ports") {
-            if (!value(text) || !ParseCount(text, 1, kEntryCount, o.waitPorts)) {
-                return fail("--wait-ports needs a count from 1 to 20");
-            }
-        } else if (arg == "--wait-seconds") {
-            if (!value(text) || !ParseCount(text, 1, 86400, o.waitSeconds)) {
-                return fail("--wait-seconds needs a number of seconds");
-            }
-        } else if (arg == "--yes" || arg == "--no") {
-            if (o.questionsGiven) {
-                return fail("give --yes or --no once");
-            }
-            o.questions = arg == "--yes" ? QuestionPolicy::Yes : QuestionPolicy::No;
-            o.questionsGiven = true;
-        } else if (arg == "--json") {
-            if (!value(o.jsonPath)) {
-                return fail("--json needs a file");
-            }
-        } else {
-            return fail("unknown option: " + arg);
-        }
+    result.error = CheckValuesPresent(args);
+    if (result.error.empty()) {
+        result.error = ReadOptions(args, o);
     }
-    if (o.help) {
-        result.ok = true;
-        return result;
+    if (result.error.empty() && !o.help && !o.version) {
+        result.error = CheckRun(o);
     }
-    const int sources = (o.ports.empty() ? 0 : 1) + (o.search ? 1 : 0) + (o.waitPorts ? 1 : 0);
-    if (sources != 1) {
-        return fail("give the phones' ports one way: --port PATH..., --search or --wait-ports N");
-    }
-    if (o.ports.size() > static_cast<size_t>(kEntryCount)) {
-        return fail("at most 20 ports");
-    }
-    if (!o.selection.check[KIND_FONT] && !o.selection.m_strFontAddress.empty()) {
-        return fail("--font-address belongs to --font");
-    }
-    result.ok = true;
+    result.ok = result.error.empty();
     return result;
 }
 
@@ -183,7 +263,11 @@ Ports (one way):
 Questions (start address, model version):
   --yes | --no           answer them; without, asked on the terminal, else No
 Output:
-  --json FILE            report per entry: port, outcome, bytes written, retries, seconds
+  --json FILE            write the run's report (JSON, see docs/report.md)
+Other:
+  --help, -h             show this text
+  --version              show the program's version
+An option's value may follow it (--port PATH) or be joined with = (--port=PATH).
 Exit status: 0 every phone completed, 1 a phone failed or the download was refused,
              2 bad usage or an unreadable image.
 )";

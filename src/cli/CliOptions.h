@@ -19,6 +19,7 @@ struct CliOptions {
     bool questionsGiven = false;
     std::string jsonPath;
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {
@@ -27,6 +28,7 @@ struct ParseResult {
     CliOptions options;
 };
 
+// Reads the arguments after the program name. Never throws: bad usage comes back in `error`.
 ParseResult ParseOptions(const std::vector<std::string>& args);
 
 // The checks the window makes before a download can start: one image group, the extension of

@@ -4,12 +4,17 @@
 
 #include "cli/CliOptions.h"
 #include "cli/DownloadRun.h"
+#include "platform/Version.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const auto parsed = tarnflow::cli::ParseOptions(args);
     if (parsed.ok && parsed.options.help) {
         std::fputs(tarnflow::cli::UsageText(), stdout);
+        return 0;
+    }
+    if (parsed.ok && parsed.options.version) {
+        std::printf("tarnflow-cli %s\n", tarnflow::kTarnflowVersion);
         return 0;
     }
     if (!parsed.ok) {
