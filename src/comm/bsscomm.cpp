@@ -45,21 +45,22 @@ int CBssComm::Open() {
     if (portOpen != 0) {
         // Opening again would leave the port and its transmit thread behind the link's back.
         Trace("Failt to open Comm\n");
-        return 0;
+        return FailOpen(SerialError::Busy);
     }
     {
         std::lock_guard<std::mutex> guard(rxLock);
         receiver_.Clear();
     }
-    const std::string node = PortNames::NodeFor(portNumber);
-    if (node.empty() || !port_.Open(node)) {
+    openNode_ = PortNames::NodeFor(portNumber);
+    if (openNode_.empty() || !port_.Open(openNode_)) {
         Trace("Failt to open Comm\n");
-        return 0;
+        return FailOpen(openNode_.empty() ? SerialError::NotFound : port_.LastError());
     }
     port_.Purge();
     if (!Configure()) {
+        const SerialError error = port_.LastError();
         port_.Close();
-        return 0;
+        return FailOpen(error);
     }
     {
         std::lock_guard<std::mutex> guard(txLock_);
@@ -74,12 +75,18 @@ int CBssComm::Open() {
     } catch (const std::system_error&) {
         Trace("Failt to open Comm\n");
         port_.Close();
-        return 0;
+        return FailOpen(SerialError::Io);
     }
     // Lets the line settle before the first request goes out.
     std::this_thread::sleep_for(kSettlePause);
+    openError_ = SerialError::None;
     portOpen = 1;
     return 1;
+}
+
+int CBssComm::FailOpen(SerialError error) {
+    openError_ = error;
+    return 0;
 }
 
 int CBssComm::Configure() {

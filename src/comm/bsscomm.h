@@ -69,6 +69,10 @@ class CBssComm {
     // Opens and configures the port and starts the transmit thread; 0 when any of it fails, or
     // when the link is open already (it stays as it is).
     int Open();
+    // Why the last Open failed (None after one that succeeded) and the device node it tried
+    // (empty when the port number has none), so that the operator can be told what to fix.
+    SerialError LastOpenError() const { return openError_; }
+    const std::string& LastOpenNode() const { return openNode_; }
     // Stops the transmit thread and drops output still pending, then closes the port (which
     // ends the receive thread's wait). 0 when the link was not open.
     int Close();
@@ -142,12 +146,15 @@ class CBssComm {
 
   private:
     int Configure();
+    int FailOpen(SerialError error);
     void PostText(int type, const std::string& text);
     void SendRequest(const uint8_t* request, uint16_t length, const char* text);
     void TransmitLoop();
     void FailOutput();  // with txLock_ held
 
     SerialPort port_;
+    SerialError openError_ = SerialError::None;  // user-interface thread, like portOpen
+    std::string openNode_;
     std::mutex rxLock;  // held around each read and each ProcessReceived
     FrameReceiver receiver_;
     mutable std::mutex responseLock_;

@@ -47,6 +47,23 @@ std::string InfoFailText(const std::string& path) {
     return " Fail to get file info from " + path + kCheckFileText;
 }
 
+// The length the image takes in memory: images other than Phone Code fill whole blocks.
+uint64_t LoadedLength(uint64_t fileLength, int kind) {
+    if (kind == KIND_CODE_NEW || kind == KIND_CODE_OLD || fileLength % kBlockSize == 0) {
+        return fileLength;
+    }
+    return fileLength + (kBlockSize - fileLength % kBlockSize);
+}
+
+// The one rule on a file's status, for the loader and for the check before it: only regular
+// files have a length to load, and sizes are 32-bit throughout the download.
+std::string StatusProblem(const std::string& path, const struct stat& info, int kind) {
+    const bool loadable =
+        S_ISREG(info.st_mode) && LoadedLength(static_cast<uint64_t>(info.st_size), kind) <=
+                                     std::numeric_limits<uint32_t>::max();
+    return loadable ? std::string() : ReadFailText(path);
+}
+
 class FileDescriptor {
   public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
@@ -85,6 +102,20 @@ uint64_t ReadFully(int fd, uint8_t* destination, uint64_t length) {
 }
 
 }  // namespace
+
+std::string ImageFileProblem(const std::string& path, int kind) {
+    struct stat info {};
+    // Where the loader's open fails (no such file, no read access) it reports a failed read.
+    if (::stat(path.c_str(), &info) != 0) {
+        return ReadFailText(path);
+    }
+    const std::string problem = StatusProblem(path, info, kind);
+    if (!problem.empty()) {
+        return problem;
+    }
+    return ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0 ? std::string()
+                                                                      : ReadFailText(path);
+}
 
 CDloadFile::CDloadFile(IOwnerWindow* host) : host_(host) {
     Reset();
@@ -145,17 +176,14 @@ bool CDloadFile::ReadImage(ImageKind kind) {
         ShowBox(InfoFailText(path_), MessageBoxStyle::Information);
         return false;
     }
-    const uint64_t fileLength = static_cast<uint64_t>(info.st_size);
-    uint64_t length = fileLength;
-    if (kind != KIND_CODE_NEW && kind != KIND_CODE_OLD && length % kBlockSize != 0) {
-        length += kBlockSize - length % kBlockSize;
-    }
-    // Only regular files have a length to load, and sizes are 32-bit throughout the download.
-    if (!S_ISREG(info.st_mode) || length > std::numeric_limits<uint32_t>::max()) {
+    const std::string problem = StatusProblem(path_, info, kind);
+    if (!problem.empty()) {
         file.Close();
-        ShowBox(ReadFailText(path_), MessageBoxStyle::Information);
+        ShowBox(problem, MessageBoxStyle::Information);
         return false;
     }
+    const uint64_t fileLength = static_cast<uint64_t>(info.st_size);
+    const uint64_t length = LoadedLength(fileLength, kind);
     if (length > 0) {
         buffer_.reset(new (std::nothrow) uint8_t[length]);
         if (!buffer_) {

@@ -18,6 +18,12 @@ namespace tarnflow {
 inline constexpr std::array<uint8_t, 8> kRetrySignature = {0x01, 0x12, 0x73, 0x80,
                                                            0x40, 0x67, 0x24, 0x01};
 
+// The message the loader shows for the file at `path` when it would refuse it for what the file
+// is (missing, unreadable, not a regular file, too large for an image of `kind`), or empty when
+// the loader would read it. Looks at the file's status only and never opens it, so a FIFO
+// without a writer cannot block the caller.
+std::string ImageFileProblem(const std::string& path, int kind);
+
 // One image file held in memory for the download engine: read, checked (Phone Code trailer),
 // cut into 1024-byte blocks with a check value each, and handed out block by block. Every
 // failure is reported to the host in a message box; without a host the text goes to the trace

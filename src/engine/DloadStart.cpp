@@ -3,7 +3,9 @@
 
 #include "engine/DloadEngine.h"
 #include "engine/FontAddress.h"
+#include "engine/OpenFailure.h"
 #include "platform/FormatText.h"
+#include "platform/PortNames.h"
 #include "platform/Trace.h"
 
 namespace tarnflow {
@@ -32,6 +34,13 @@ ImageRow RowFor(int kind) {
         default:
             return {0, "Phone Code Download"};
     }
+}
+
+// Names the port by its device node, or by its number when it has none.
+std::string OpenFailureOf(const CBssComm& link) {
+    const std::string& node = link.LastOpenNode();
+    return OpenFailureText(node.empty() ? PortNames::PortName(link.portNumber) : node,
+                           link.LastOpenError());
 }
 
 }  // namespace
@@ -193,8 +202,12 @@ bool CDloadEngine::StartEntryLink(int i) {
     // A thread of an earlier open has ended with its port; collect it before the link is reused.
     ReleaseLink(i);
     e.link.Attach(&host_, &e.textQueue);
+    e.openFailure.clear();
     if (!e.link.Open()) {
         QueueEntryText(i, TEXT_NOTICE, "USB 연결 상태를 확인하세요.");
+        // The system's texts say only that the port failed; this one says why and what to do.
+        e.openFailure = OpenFailureOf(e.link);
+        QueueEntryText(i, TEXT_ERROR, e.openFailure);
         CloseEntry(i);
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "comm/BlockRecord.h"
 #include "comm/QTextQ.h"
@@ -61,8 +62,8 @@ inline constexpr int kMaxResendsWithoutProgress = 10;
 // lets the engine end a download when no entry can still finish, and tells the front ends
 // which phones completed.
 enum class EntryOutcome {
-    None,       // not part of a download (yet)
-    Running,    // downloading, or waiting for the others at a phase end
+    None,        // not part of a download (yet)
+    Running,     // downloading, or waiting for the others at a phase end
     Completed,   // the final jump was acknowledged
     Failed,      // dropped, closed, refused or given up
     Interrupted  // still downloading when the run was stopped (a signal to the command line)
@@ -93,6 +94,9 @@ struct EntryRecord {
     uint64_t bytesWritten = 0;  // image bytes acknowledged by the phone
     int64_t startMs = 0;
     int64_t endMs = 0;
+    // Why the port could not be opened, for the command line's standard error; empty once an
+    // open succeeds.
+    std::string openFailure;
 };
 
 }  // namespace tarnflow

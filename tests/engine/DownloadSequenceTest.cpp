@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "EngineHarness.h"
+#include "engine/OpenFailure.h"
 #include "platform/PortNames.h"
 
 namespace tarnflow {
@@ -429,10 +430,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DownloadSequence, PortThatCannotBeOpenedStopsTheStartAtItsSlot) {
     SelectCode(2);
     Connect(2);
-    engine.entries[2].comPort = PortNames::NumberFor("/dev/tarnflow-test-no-such-port");
+    const std::string missing = "/dev/tarnflow-test-no-such-port";
+    engine.entries[2].comPort = PortNames::NumberFor(missing);
     engine.OnDownload();
     EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"COM Port(COMM2) Open Error"});
-    EXPECT_EQ(Texts(2), (std::vector<Text>{{TEXT_NOTICE, "USB 연결 상태를 확인하세요."}}));
+    EXPECT_EQ(Texts(2),
+              (std::vector<Text>{{TEXT_NOTICE, "USB 연결 상태를 확인하세요."},
+                                 {TEXT_ERROR, OpenFailureText(missing, SerialError::NotFound)}}));
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(engine.entries[i].linkOpen, 1);
         EXPECT_TRUE(Phone(i).Silent());
