@@ -1,12 +1,37 @@
 #include "cli/HeadlessHost.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 
 namespace tarnflow::cli {
 
-HeadlessHost::HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress)
-    : loop_(loop), policy_(policy), live_(liveProgress) {}
+namespace {
+
+// Progress changes are drawn at most this often, so that twenty phones do not flood the
+// terminal; log lines and the end are drawn at once.
+constexpr int64_t kRedrawIntervalMs = 100;
+
+// The terminal's size now, so that a resized terminal is followed; 80 x 24 when unknown.
+TerminalSize QueryTerminalSize(std::FILE* out) {
+    TerminalSize size;
+    winsize cells{};
+    if (ioctl(fileno(out), TIOCGWINSZ, &cells) == 0) {
+        size.columns = cells.ws_col > 0 ? cells.ws_col : size.columns;
+        size.rows = cells.ws_row > 0 ? cells.ws_row : size.rows;
+    }
+    return size;
+}
+
+}  // namespace
+
+HeadlessHost::HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress,
+                           std::FILE* out)
+    : loop_(loop),
+      policy_(policy),
+      out_(out),
+      live_(liveProgress && TerminalTakesLiveProgress(std::getenv("TERM"))) {}
 
 void HeadlessHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     loop_.Post(Message{message, wParam, lParam});
@@ -43,6 +68,7 @@ void HeadlessHost::KillTimer(uint32_t id) {
 void HeadlessHost::ResetProgressBars() {
     lastLabel_.fill({});
     lastStage_.fill({});
+    blockStale_ = true;
 }
 
 void HeadlessHost::ShowEntryProgress(int entry, int stage, bool) {
@@ -56,17 +82,17 @@ void HeadlessHost::ShowEntryProgress(int entry, int stage, bool) {
     lastLabel_[entry] = view.label;
     lastStage_[entry] = view.stageText;
     if (live_) {
-        RedrawLiveLine();
+        RedrawWhenDue();
     } else {
-        std::printf("%s\n", view.label.c_str());
-        std::fflush(stdout);
+        std::fprintf(out_, "%s\n", view.label.c_str());
+        std::fflush(out_);
     }
 }
 
 void HeadlessHost::SetElapsedText(const std::string& text) {
     elapsed_ = text;
     if (live_) {
-        RedrawLiveLine();
+        RedrawWhenDue();
     }
 }
 
@@ -87,11 +113,12 @@ std::vector<std::string> StatusLines(const std::string& text) {
 }
 
 void HeadlessHost::PrintLogLine(int entry, const std::string& line) {
-    if (live_ && liveLineShown_) {
-        std::printf("\r\033[K");
-        liveLineShown_ = false;
+    const std::string text = "Entry " + std::to_string(entry + 1) + ": " + line;
+    if (live_) {
+        pendingLog_.push_back(text);
+    } else {
+        std::fprintf(out_, "%s\n", text.c_str());
     }
-    std::printf("Entry %d: %s\n", entry + 1, line.c_str());
 }
 
 void HeadlessHost::AppendStatusItem(int entry, const CTextQItem& item) {
@@ -99,33 +126,59 @@ void HeadlessHost::AppendStatusItem(int entry, const CTextQItem& item) {
         PrintLogLine(entry, line);
     }
     if (live_) {
-        RedrawLiveLine();
+        RedrawBlock();
     }
-    std::fflush(stdout);
+    std::fflush(out_);
 }
 
-// One line for all entries on a terminal: "[1] 42% [2] Erasing Flash... | 0 min 12 sec".
-void HeadlessHost::RedrawLiveLine() {
-    std::string line;
+void HeadlessHost::RedrawWhenDue() {
+    blockStale_ = true;
+    if (rowsShown_.empty() || loop_.NowMs() - lastDrawMs_ >= kRedrawIntervalMs) {
+        RedrawBlock();
+    }
+}
+
+void HeadlessHost::RedrawBlock() {
+    const std::vector<std::string> rows = LiveRows(Snapshot(), QueryTerminalSize(out_));
+    blockStale_ = false;
+    if (rows == rowsShown_ && pendingLog_.empty()) {
+        return;
+    }
+    const std::string bytes = RedrawBytes(static_cast<int>(rowsShown_.size()), pendingLog_, rows);
+    std::fwrite(bytes.data(), 1, bytes.size(), out_);
+    std::fflush(out_);
+    pendingLog_.clear();
+    rowsShown_ = rows;
+    lastDrawMs_ = loop_.NowMs();
+}
+
+LiveSnapshot HeadlessHost::Snapshot() const {
+    LiveSnapshot snapshot;
     for (int i = 0; i < kEntryCount; ++i) {
-        if (!lastStage_[i].empty()) {
-            line += "[" + std::to_string(i + 1) + "] " + lastStage_[i] + "  ";
+        if (!lastLabel_[i].empty()) {
+            snapshot.entries.push_back({lastLabel_[i], lastStage_[i]});
         }
     }
-    if (!elapsed_.empty()) {
-        line += "|" + elapsed_;
+    snapshot.elapsedText = elapsed_;
+    if (engine_ != nullptr) {
+        snapshot.bytesAcknowledged = BytesAcknowledged(*engine_);
+        snapshot.elapsedMs = loop_.NowMs() - engine_->startClock;
+        snapshot.bytesToGo = BytesToGo(*engine_);
+        snapshot.partName = engine_->selection.m_nDloadType == DOWNLOAD_COMPARE ? "run" : "image";
     }
-    std::printf("\r\033[K%s", line.c_str());
-    std::fflush(stdout);
-    liveLineShown_ = true;
+    return snapshot;
 }
 
 void HeadlessHost::FinishLiveLine() {
-    if (live_ && liveLineShown_) {
-        std::printf("\n");
-        std::fflush(stdout);
-        liveLineShown_ = false;
+    if (!live_) {
+        return;
     }
+    if (blockStale_ || !pendingLog_.empty()) {
+        RedrawBlock();
+    }
+    // Every row ends with a newline: the cursor is on a fresh line below the block already, and
+    // the block stays as it is, later output going below it.
+    rowsShown_.clear();
 }
 
 void HeadlessHost::FlushQueuedTexts() {
@@ -140,7 +193,10 @@ void HeadlessHost::FlushQueuedTexts() {
             }
         }
     }
-    std::fflush(stdout);
+    if (live_ && !pendingLog_.empty()) {
+        RedrawBlock();
+    }
+    std::fflush(out_);
 }
 
 }  // namespace tarnflow::cli

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "cli/LiveView.h"
 #include "engine/DloadEngine.h"
 #include "engine/EngineHost.h"
 #include "platform/MessageLoop.h"
@@ -14,11 +16,14 @@ namespace tarnflow::cli {
 enum class QuestionPolicy { Yes, No, Ask };
 
 // The engine's host without a window: timers and posted messages on a MessageLoop, status
-// texts and progress on standard output, message boxes on standard error, questions answered
-// by policy or asked on the terminal.
+// texts and progress on standard output (or the stream given), message boxes on standard error,
+// questions answered by policy or asked on the terminal.
 class HeadlessHost : public IEngineHost {
   public:
-    HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress);
+    // `liveProgress`: `out` is a terminal. With a TERM that takes cursor movement the progress
+    // is a block of rows redrawn in place at the bottom; otherwise one line per change.
+    HeadlessHost(MessageLoop& loop, QuestionPolicy policy, bool liveProgress,
+                 std::FILE* out = stdout);
 
     void AttachEngine(CDloadEngine* engine) { engine_ = engine; }
     // Asks a Yes/No question on the terminal for QuestionPolicy::Ask, the text already shown;
@@ -38,22 +43,31 @@ class HeadlessHost : public IEngineHost {
 
     // Prints what is still queued for every entry, e.g. texts queued after an entry was closed.
     void FlushQueuedTexts();
-    // Ends the live status line so that later output starts on a fresh line.
+    // Draws the live block's latest state and leaves it there, so that later output starts on
+    // a fresh line below it.
     void FinishLiveLine();
 
   private:
     void PrintLogLine(int entry, const std::string& line);
-    void RedrawLiveLine();
+    void RedrawWhenDue();
+    void RedrawBlock();
+    LiveSnapshot Snapshot() const;
 
     MessageLoop& loop_;
     CDloadEngine* engine_ = nullptr;
     QuestionPolicy policy_;
     std::function<int()> askQuestion_;
+    std::FILE* out_;
     bool live_;
-    bool liveLineShown_ = false;
     std::array<std::string, kEntryCount> lastLabel_;
     std::array<std::string, kEntryCount> lastStage_;
     std::string elapsed_;
+    // The live block: log lines waiting to go above it, the rows on screen, and whether the
+    // rows drawn last are behind the state.
+    std::vector<std::string> pendingLog_;
+    std::vector<std::string> rowsShown_;
+    bool blockStale_ = false;
+    int64_t lastDrawMs_ = 0;
 };
 
 // Splits a status text into the lines it prints as: surrounding newlines trimmed, every inner
