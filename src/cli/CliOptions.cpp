@@ -258,18 +258,23 @@ Ports (one way):
   --search               Port Search: the tagged devices of the device map
                          (TARNFLOW_DEVICE_MAP folder, else /sys/class/tty; tag
                          TARNFLOW_DEVICE_TAG, default "tfusbmd")
-  --wait-ports N         take the first N ports that arrive
-  --wait-seconds S       how long --wait-ports waits (default 60)
+  --wait-ports N         wait for N tagged phones, counting those already plugged in;
+                         one that unplugs frees its entry
+  --wait-seconds S       how long --wait-ports waits (default 60); with fewer phones the
+                         download runs on those present and the exit status is 1
 Questions (start address, model version):
   --yes | --no           answer them; without, asked on the terminal, else No
 Output:
-  --json FILE            write the run's report (JSON, see docs/report.md)
+  --json FILE            write the run's report (JSON, see docs/report.md); every run is
+                         also appended to the history file (TARNFLOW_HISTORY, default
+                         ~/.local/state/tarnflow/history.jsonl; empty: none)
 Other:
   --help, -h             show this text
   --version              show the program's version
 An option's value may follow it (--port PATH) or be joined with = (--port=PATH).
-Exit status: 0 every phone completed, 1 a phone failed or the download was refused,
-             2 bad usage or an unreadable image.
+Exit status: 0 every phone completed; 1 a phone failed, fewer phones arrived than awaited or
+             the download was refused; 2 bad usage, an image refused for what the file is
+             or a report that cannot be written; 128 + N stopped by signal N (130 Ctrl-C).
 )";
 }
 

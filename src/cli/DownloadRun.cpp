@@ -1,188 +1,213 @@
 #include "cli/DownloadRun.h"
 
-#include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include "cli/PortSource.h"
-#include "platform/PortNames.h"
+#include "cli/SignalWatch.h"
+#include "cli/TerminalQuestion.h"
+#include "engine/DownloadReport.h"
+#include "platform/ReportFiles.h"
 
 namespace tarnflow::cli {
 
 namespace {
 
-constexpr uint32_t kInterruptCheckTimer = 900;
-std::atomic<bool> g_interrupted{false};
+// Messages of the command line's own, beside the engine's notifications.
+constexpr uint32_t kStopMessage = WM_USER + 0x300;    // a signal arrived
+constexpr uint32_t kAnswerMessage = WM_USER + 0x301;  // a question's answer arrived
 
-void OnSignal(int) {
-    g_interrupted.store(true);
-}
+// Everything a run learns that its report needs.
+struct RunRecord {
+    DownloadReport report;
+    std::string refusal;  // the message that refused the download, if one did
+};
 
-bool ImagesReadable(const DownloadSelection& selection) {
+// The headless host, remembering the last message box: the reason a refused download gives.
+class MessageRecordingHost : public HeadlessHost {
+  public:
+    using HeadlessHost::HeadlessHost;
+    int MessageBox(const std::string& text, MessageBoxStyle style) override {
+        last_ = text;
+        return HeadlessHost::MessageBox(text, style);
+    }
+    const std::string& LastMessage() const { return last_; }
+
+  private:
+    std::string last_;
+};
+
+// The first chosen image that the loader would refuse for what the file is, with the loader's
+// own message; empty when all can be read.
+std::string ImageProblem(const DownloadSelection& selection) {
     for (int kind = 0; kind < kImageKindCount; ++kind) {
-        if (!selection.check[kind]) {
-            continue;
+        if (selection.check[kind]) {
+            const std::string problem = ImageFileProblem(selection.imagePath[kind], kind);
+            if (!problem.empty()) {
+                return problem;
+            }
         }
-        std::FILE* file = std::fopen(selection.imagePath[kind].c_str(), "rb");
-        if (file == nullptr) {
-            std::fprintf(stderr, " Fail to read from %s\n Please Check bin_file !\n",
-                         selection.imagePath[kind].c_str());
-            return false;
-        }
-        std::fclose(file);
     }
-    return true;
+    return "";
 }
 
-std::vector<EntryReport> Collect(const CDloadEngine& engine, const std::vector<int>& ports) {
-    std::vector<EntryReport> reports;
+void PrintSummary(const std::vector<ReportEntry>& entries) {
+    for (const auto& r : entries) {
+        std::printf("Entry %d (COM%d, %s): %s, %llu bytes, %d retries, %.1f s\n", r.entry, r.com,
+                    r.device.c_str(), r.outcome.c_str(),
+                    static_cast<unsigned long long>(r.bytesWritten), r.retries, r.seconds);
+    }
+    std::fflush(stdout);
+}
+
+void PrintOpenFailures(const CDloadEngine& engine) {
     for (int i = 0; i < kEntryCount; ++i) {
-        const EntryRecord& e = engine.entries[i];
-        if (ports[i] == 0) {
-            continue;
-        }
-        EntryReport r;
-        r.entry = i + 1;
-        r.comPort = ports[i];
-        r.port = PortNames::NodeFor(ports[i]);
-        r.outcome = e.outcome == EntryOutcome::Completed ? "completed" : "failed";
-        r.bytesWritten = e.bytesWritten;
-        r.retries = e.retries;
-        r.seconds = e.endMs > e.startMs ? (e.endMs - e.startMs) / 1000.0 : 0.0;
-        reports.push_back(r);
-    }
-    return reports;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
+        if (!engine.entries[i].openFailure.empty()) {
+            std::fprintf(stderr, "Entry %d: %s\n", i + 1, engine.entries[i].openFailure.c_str());
         }
     }
-    return out + "\"";
 }
 
-}  // namespace
-
-std::string ReportJson(const std::vector<EntryReport>& entries, int exitStatus) {
-    std::string json = "{\n  \"exitStatus\": " + std::to_string(exitStatus) + ",\n  \"entries\": [";
-    for (size_t k = 0; k < entries.size(); ++k) {
-        const EntryReport& r = entries[k];
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-        json += (k == 0 ? "\n" : ",\n");
-        json += "    {\"entry\": " + std::to_string(r.entry) + ", \"port\": " + JsonString(r.port) +
-                ", \"com\": " + std::to_string(r.comPort) +
-                ", \"outcome\": " + JsonString(r.outcome) +
-                ", \"bytesWritten\": " + std::to_string(r.bytesWritten) +
-                ", \"retries\": " + std::to_string(r.retries) + ", \"seconds\": " + seconds + "}";
+// Writes the report where --json says and appends it to the history; false when --json could
+// not be written.
+bool Publish(const DownloadReport& report, const std::string& jsonPath) {
+    bool ok = true;
+    std::string error;
+    if (!jsonPath.empty() &&
+        !WriteFileAtomically(jsonPath, ReportToJson(report, 2) + "\n", error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        ok = false;
     }
-    json += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
-    return json;
+    if (!AppendToHistory(report, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    return ok;
 }
 
-int RunDownload(const CliOptions& options) {
-    const std::string problem = CheckSelection(options.selection);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
-        return 2;
-    }
-    if (!ImagesReadable(options.selection)) {
-        return 2;
-    }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+std::string InterruptionText(int signal) {
+    return std::string("Interrupted by SIG") + sigabbrev_np(signal) + ".";
+}
 
+// The download itself: ports, start, the message loop until no phone can still finish or a
+// signal stops it, and closing. Returns the status before the report's own checks.
+int Download(const CliOptions& options, SignalWatch& signals, MessageLoop& loop,
+             RunRecord& record) {
     QuestionPolicy policy = options.questions;
     if (!options.questionsGiven && !isatty(STDIN_FILENO)) {
         policy = QuestionPolicy::No;
     }
+    MessageRecordingHost host(loop, policy, isatty(STDOUT_FILENO) != 0);
+    TerminalQuestions questions(loop, STDIN_FILENO, kAnswerMessage);
+    host.SetQuestionAsker([&] { return questions.Ask(); });
     SteadyClock clock;
-    MessageLoop loop(clock);
-    HeadlessHost host(loop, policy, isatty(STDOUT_FILENO) != 0);
     CDloadEngine engine(host, clock);
     host.AttachEngine(&engine);
     engine.OnInitDialog();
     engine.selection = options.selection;
 
-    PortAssignment assignment;
-    if (!AssignPorts(options, engine, assignment, [] { return g_interrupted.load(); })) {
-        return 1;
-    }
-    std::vector<int> ports(kEntryCount);
-    for (int i = 0; i < kEntryCount; ++i) {
-        ports[i] = engine.entries[i].comPort;
-    }
-    if (engine.selection.m_nDloadType == DOWNLOAD_COMPARE) {
-        engine.OnCompare();
-    }
-    engine.OnDownload();
-
-    // The handlers stay in place to the end: closing the entries posts messages too.
-    const auto quitWhenDone = [&] {
-        if (!engine.DownloadRunning() || g_interrupted.load()) {
+    bool stopped = false;
+    const auto forward = [&](auto&& handle) {
+        if (stopped) {
+            return;  // nothing more reaches the phones once a signal has come
+        }
+        handle();
+        if (!engine.DownloadRunning()) {
             loop.Quit();
         }
     };
     loop.SetHandlers(
         [&](const Message& m) {
-            engine.OnMessage(m);
-            quitWhenDone();
-        },
-        [&](uint32_t id) {
-            if (id != kInterruptCheckTimer) {
-                engine.OnTimer(id);
+            if (m.message == kStopMessage && !stopped) {
+                engine.InterruptDownload();
+                stopped = true;
+                loop.Quit();
+            } else if (m.message != kAnswerMessage && m.message != kStopMessage) {
+                forward([&] { engine.OnMessage(m); });
             }
-            quitWhenDone();
-        });
-    int status = 1;
-    if (engine.DownloadRunning()) {
-        loop.SetTimer(kInterruptCheckTimer, 200);
-        loop.Run();
-        loop.KillTimer(kInterruptCheckTimer);
-        loop.DispatchPosted();
-        status = 0;
+        },
+        [&](uint32_t id) { forward([&] { engine.OnTimer(id); }); });
+
+    PortAssignment assignment;
+    const bool assigned =
+        AssignPorts(options, engine, assignment, [&] { return signals.Received() != 0; });
+    int status = 0;
+    if (assigned && signals.Received() == 0) {
+        if (engine.selection.m_nDloadType == DOWNLOAD_COMPARE) {
+            engine.OnCompare();
+        }
+        engine.OnDownload();
+        PrintOpenFailures(engine);
+        if (!engine.DownloadRunning()) {
+            record.refusal = host.LastMessage();
+        } else if (!stopped) {
+            loop.Run();
+        }
+    } else if (!assigned) {
+        status = 1;
+    }
+    if (!assignment.shortfall.empty()) {
+        status = 1;
     }
     engine.OnClose();
     loop.DispatchPosted();
     host.FlushQueuedTexts();
     host.FinishLiveLine();
 
-    const auto reports = Collect(engine, ports);
-    for (const auto& r : reports) {
-        if (r.outcome != "completed") {
-            status = 1;
+    const auto deviceOf = [&](int com) {
+        const auto it = assignment.devices.find(com);
+        return it != assignment.devices.end() ? it->second : KnownDevice(com);
+    };
+    record.report.entries =
+        DescribeEntries(engine, engine.downloadPorts, deviceOf, record.refusal,
+                        signals.Received() ? InterruptionText(signals.Received()) : "");
+    return status;
+}
+
+}  // namespace
+
+int RunDownload(const CliOptions& options) {
+    RunRecord record;
+    DownloadReport& report = record.report;
+    report.toolName = "tarnflow-cli";
+    report.host = HostName();
+    report.startTime = std::chrono::system_clock::now();
+    report.downloadType = options.selection.m_nDloadType;
+    report.images = DescribeImages(options.selection);
+
+    SteadyClock clock;
+    MessageLoop loop(clock);
+    SignalWatch signals;
+    signals.Start([&](int) { loop.Post(Message{kStopMessage, 0, 0}); });
+
+    int status = 0;
+    std::string error;
+    std::string problem = CheckSelection(options.selection);
+    if (problem.empty()) {
+        problem = ImageProblem(options.selection);
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        status = 2;
+    } else if (!options.jsonPath.empty() && !CanWriteFile(options.jsonPath, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        status = 2;
+    } else {
+        status = Download(options, signals, loop, record);
+        PrintSummary(report.entries);
+        if (status == 0) {
+            status = ExitStatusOf(report.entries);
         }
-        std::printf("Entry %d (COM%d, %s): %s, %llu bytes, %d retries, %.1f s\n", r.entry,
-                    r.comPort, r.port.c_str(), r.outcome.c_str(),
-                    static_cast<unsigned long long>(r.bytesWritten), r.retries, r.seconds);
     }
-    if (reports.empty()) {
-        status = 1;
+    if (signals.Received() != 0) {
+        std::fprintf(stderr, "%s\n", InterruptionText(signals.Received()).c_str());
+        status = 128 + signals.Received();
     }
-    if (g_interrupted.load()) {
-        std::fprintf(stderr, "Interrupted.\n");
-        status = 1;
-    }
-    if (!options.jsonPath.empty()) {
-        std::ofstream json(options.jsonPath, std::ios::trunc);
-        json << ReportJson(reports, status);
-        if (!json) {
-            std::fprintf(stderr, "Cannot write %s\n", options.jsonPath.c_str());
-        }
+    report.endTime = std::chrono::system_clock::now();
+    report.exitStatus = status;
+    if (!Publish(report, options.jsonPath) && status == 0) {
+        status = 2;
     }
     return status;
 }

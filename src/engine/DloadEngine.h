@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -117,6 +118,9 @@ class CDloadEngine {
 
     std::array<EntryRecord, kEntryCount> entries;
     DownloadSelection selection;
+    // What the latest Download was asked for: when, and the port of every entry then.
+    std::chrono::system_clock::time_point downloadStartTime;
+    std::array<int, kEntryCount> downloadPorts{};
 
     int currentKind = 0;
     uint32_t m_dwImageSize = 0;

@@ -113,6 +113,12 @@ bool CDloadEngine::ValidateFontAddress() {
 }
 
 void CDloadEngine::OnDownload() {
+    // The record of this download (see DownloadReport) starts here, refused or not.
+    downloadStartTime = std::chrono::system_clock::now();
+    for (int i = 0; i < kEntryCount; ++i) {
+        downloadPorts[i] = entries[i].comPort;
+        entries[i].textQueue.ClearLog();
+    }
     if (connectedCount() == 0) {
         host_.MessageBox("No Phone is connected.", MessageBoxStyle::Ok);
         return;

@@ -8,6 +8,7 @@
 #include "engine/DloadEngine.h"
 #include "platform/FileDigest.h"
 #include "platform/PortNames.h"
+#include "platform/ReportFiles.h"
 #include "platform/Version.h"
 
 namespace tarnflow {
@@ -157,6 +158,26 @@ std::vector<ReportEntry> DescribeEntries(const CDloadEngine& engine,
         entries.push_back(std::move(r));
     }
     return entries;
+}
+
+DownloadReport ReportOfDownload(const CDloadEngine& engine, const std::string& toolName,
+                                const std::function<SerialDevice(int com)>& deviceOf,
+                                const std::string& refusal, const std::string& interruption) {
+    DownloadReport report;
+    report.toolName = toolName;
+    report.host = HostName();
+    report.startTime = engine.downloadStartTime;
+    report.endTime = std::chrono::system_clock::now();
+    report.downloadType = engine.selection.m_nDloadType;
+    report.images = DescribeImages(engine.selection);
+    report.entries = DescribeEntries(engine, engine.downloadPorts, deviceOf, refusal, interruption);
+    report.exitStatus = ExitStatusOf(report.entries);
+    return report;
+}
+
+bool AppendToHistory(const DownloadReport& report, std::string& error) {
+    const std::string path = HistoryFilePath();
+    return path.empty() || AppendLine(path, ReportToJson(report, -1), error);
 }
 
 int ExitStatusOf(const std::vector<ReportEntry>& entries) {

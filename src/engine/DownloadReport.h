@@ -67,6 +67,16 @@ std::vector<ReportEntry> DescribeEntries(const CDloadEngine& engine,
                                          const std::string& refusal,
                                          const std::string& interruption);
 
+// The report of the engine's latest download as the engine knows it, ending now: the entries
+// as DescribeEntries gives them, the exit status ExitStatusOf gives.
+DownloadReport ReportOfDownload(const CDloadEngine& engine, const std::string& toolName,
+                                const std::function<SerialDevice(int com)>& deviceOf,
+                                const std::string& refusal, const std::string& interruption);
+
+// Appends the report as one line to the history file (HistoryFilePath); true when written or
+// when the history is turned off.
+bool AppendToHistory(const DownloadReport& report, std::string& error);
+
 // What the system knows of the device behind a COM number: its node, and from the device map
 // (the folder or sysfs) its socket and USB identity when it is listed there.
 SerialDevice KnownDevice(int com);

@@ -96,6 +96,7 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     void SetElapsedText(const std::string& text) override;
     void UpdateData(bool saveAndValidate) override;
     void UpdateDialogControls() override;
+    void DownloadEnded() override;
     void FocusLogSelector() override;
 
     // Handlers of the controls.
@@ -139,6 +140,7 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     void StartHotPlugWatch();
 
     IDialogs& dialogs_;
+    bool historyErrorShown_ = false;
     DialogUnits units_;
     SteadyClock clock_;
     std::unique_ptr<CDloadEngine> engine_;

@@ -190,24 +190,5 @@ TEST(StatusLines, TrimsSurroundingNewlinesAndSplitsInnerOnes) {
     EXPECT_TRUE(StatusLines("").empty());
 }
 
-TEST(ReportJson, OneObjectPerEntryWithEscapedText) {
-    EntryReport r;
-    r.entry = 2;
-    r.port = "/dev/pts/\"7\"";
-    r.comPort = 3;
-    r.outcome = "completed";
-    r.bytesWritten = 98304;
-    r.retries = 1;
-    r.seconds = 1.5;
-    const std::string json = ReportJson({r}, 0);
-    EXPECT_NE(json.find("\"exitStatus\": 0"), std::string::npos);
-    EXPECT_NE(json.find("{\"entry\": 2, \"port\": \"/dev/pts/\\\"7\\\"\", \"com\": 3, "
-                        "\"outcome\": \"completed\", \"bytesWritten\": 98304, \"retries\": 1, "
-                        "\"seconds\": 1.500}"),
-              std::string::npos)
-        << json;
-    EXPECT_EQ(ReportJson({}, 1), "{\n  \"exitStatus\": 1,\n  \"entries\": []\n}\n");
-}
-
 }  // namespace
 }  // namespace tarnflow::cli

@@ -107,6 +107,8 @@ const char* OutcomeName(EntryOutcome outcome) {
             return "Completed";
         case EntryOutcome::Failed:
             return "Failed";
+        case EntryOutcome::Interrupted:
+            return "Interrupted";
     }
     return "?";
 }

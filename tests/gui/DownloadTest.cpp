@@ -2,10 +2,13 @@
 #include <QLabel>
 #include <QTextEdit>
 #include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "WindowFixture.h"
 #include "gui/TextProgressCtrl.h"
 #include "phonesim/DeviceLink.h"
+#include "platform/FileDigest.h"
 
 namespace tarnflow {
 namespace {
@@ -123,6 +126,25 @@ TEST_F(Download, APhoneRemovedDuringTheDownloadFailsTheOthersGoOnAndDownloadWork
         EXPECT_EQ(engine.entries[i].outcome, EntryOutcome::Completed)
             << i << window->Log(i)->toPlainText().toStdString();
     }
+
+    // Both downloads are in the history, one line each, as the window saw them.
+    std::ifstream history(folder + "/history.jsonl");
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(history, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["tool"]["name"], "tarnflow");
+    EXPECT_EQ(lines[0]["exitStatus"], 1);
+    ASSERT_EQ(lines[0]["entries"].size(), 3u);
+    EXPECT_EQ(lines[0]["entries"][0]["outcome"], "completed");
+    EXPECT_EQ(lines[0]["entries"][1]["outcome"], "failed");
+    EXPECT_EQ(lines[0]["entries"][1]["com"], port);
+    EXPECT_EQ(lines[0]["entries"][2]["bytesWritten"], image.size());
+    EXPECT_EQ(lines[1]["exitStatus"], 0);
+    EXPECT_EQ(lines[1]["images"][0]["sha256"], Sha256Hex(second.data(), second.size()));
+    ASSERT_EQ(lines[1]["entries"].size(), 2u);
+    EXPECT_EQ(lines[1]["entries"][1]["device"], phones[2]->SlavePath());
 }
 
 }  // namespace

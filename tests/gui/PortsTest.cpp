@@ -97,7 +97,7 @@ class PortNumbers : public ::testing::Test {
         fs::remove_all(folder);
     }
     static SerialDevice At(const std::string& socket, const std::string& node) {
-        return {"cdc_acm:1004:633e:" + node, "/dev/" + node, socket};
+        return {"cdc_acm:1004:633e:" + node, "/dev/" + node, socket, {}};
     }
     std::string folder;
 };
@@ -114,13 +114,13 @@ TEST_F(PortNumbers, TheSameSocketGetsTheSameNumberNextTime) {
     EXPECT_EQ(PortNameFor(At("usb-0:9", "ttyACM2")), "COM4");
     EXPECT_EQ(PortNameFor(At("usb-0:1", "ttyACM3")), "COM1");
     // Devices without a socket (device-map links, pseudo-terminals) are numbered as they come.
-    EXPECT_EQ(PortNameFor({"tfusbmd00", "/dev/pts/7", ""}), "COM5");
+    EXPECT_EQ(PortNameFor({"tfusbmd00", "/dev/pts/7", "", {}}), "COM5");
 }
 
 TEST_F(PortNumbers, ASocketWhoseNumberIsTakenMovesToAFreeOne) {
     EXPECT_EQ(PortNameFor(At("usb-0:1", "ttyACM0")), "COM1");
     PortNames::ResetForTesting();
-    EXPECT_EQ(PortNameFor({"tfusbmd00", "/dev/pts/7", ""}), "COM1");  // took 1 first
+    EXPECT_EQ(PortNameFor({"tfusbmd00", "/dev/pts/7", "", {}}), "COM1");  // took 1 first
     EXPECT_EQ(PortNameFor(At("usb-0:1", "ttyACM0")), "COM2");
     PortNames::ResetForTesting();
     EXPECT_EQ(PortNameFor(At("usb-0:1", "ttyACM5")), "COM2");  // from now on it is 2

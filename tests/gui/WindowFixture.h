@@ -62,6 +62,7 @@ class Window : public ::testing::Test {
         std::filesystem::create_directory(folder + "/map");
         setenv("TARNFLOW_CONFIG", (folder + "/registry.ini").c_str(), 1);
         setenv("TARNFLOW_DEVICE_MAP", (folder + "/map").c_str(), 1);
+        setenv("TARNFLOW_HISTORY", (folder + "/history.jsonl").c_str(), 1);
         window = NewWindow(dialogs);
         window->show();
     }
@@ -73,6 +74,7 @@ class Window : public ::testing::Test {
         phones.clear();
         unsetenv("TARNFLOW_CONFIG");
         unsetenv("TARNFLOW_DEVICE_MAP");
+        unsetenv("TARNFLOW_HISTORY");
         std::filesystem::remove_all(folder);
     }
     std::unique_ptr<CTarnflowDlg> NewWindow(IDialogs& answers) {
