@@ -182,16 +182,18 @@ int RunDownload(const CliOptions& options) {
     signals.Start([&](int) { loop.Post(Message{kStopMessage, 0, 0}); });
 
     int status = 0;
+    std::string jsonPath = options.jsonPath;
     std::string error;
     std::string problem = CheckSelection(options.selection);
     if (problem.empty()) {
         problem = ImageProblem(options.selection);
     }
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
-        status = 2;
-    } else if (!options.jsonPath.empty() && !CanWriteFile(options.jsonPath, error)) {
+    if (!jsonPath.empty() && !CanWriteFile(jsonPath, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
+        jsonPath.clear();
+        status = 2;
+    } else if (!problem.empty()) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
         status = 2;
     } else {
         status = Download(options, signals, loop, record);
@@ -206,7 +208,7 @@ int RunDownload(const CliOptions& options) {
     }
     report.endTime = std::chrono::system_clock::now();
     report.exitStatus = status;
-    if (!Publish(report, options.jsonPath) && status == 0) {
+    if (!Publish(report, jsonPath) && status == 0) {
         status = 2;
     }
     return status;

@@ -1,5 +1,7 @@
 #include "comm/Registry.h"
 
+#include "platform/ReportFiles.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -189,65 +191,6 @@ std::string Render(const std::vector<Line>& lines) {
     return text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Written to a new file beside the old one and renamed over it, so a crash or a full disk
-// leaves either the old file or the new one, never a part of either.
-bool Save(const std::string& path, const std::string& text) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path target(path);
-    if (fs::is_symlink(target, error)) {
-        target = fs::weakly_canonical(target, error);  // the file the link names is replaced
-        if (error) {
-            return false;
-        }
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    fs::create_directories(folder, error);
-    static std::atomic<unsigned> serial{0};
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temporary =
-            target.string() + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    if (fd < 0) {
-        return false;
-    }
-    struct stat old {};
-    if (stat(target.c_str(), &old) == 0) {
-        fchmod(fd, old.st_mode & 07777);  // a file kept private stays private
-    }
-    const bool written = WriteAll(fd, text) && fsync(fd) == 0;
-    if (close(fd) != 0 || !written || rename(temporary.c_str(), target.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        fsync(folderFd);  // the rename itself reaches the disk
-        close(folderFd);
-    }
-    return true;
-}
-
 bool HasLineBreakOrZero(const std::string& text) {
     return text.find_first_of(std::string("\n\r\0", 3)) != std::string::npos;
 }
@@ -313,7 +256,8 @@ bool CRegistry::WriteSectionString(const std::string& section, const std::string
     Set(ini.lines, section, name, value);
     const std::string text = Render(ini.lines);
     // A file past the limit would read as damaged, losing every value.
-    return text.size() <= kMaxFileBytes && Save(path, text);
+    std::string error;
+    return text.size() <= kMaxFileBytes && WriteFileAtomically(path, text, error);
 }
 
 std::string CRegistry::ReadString(const std::string& name) {

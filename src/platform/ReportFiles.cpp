@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,14 +33,23 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
-// A temporary file beside `path`, opened for writing; -1 with `error` set on failure.
-int OpenTemporaryBeside(const std::string& path, std::string& temporary, std::string& error) {
-    temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = SystemError("Cannot write " + path);
+// A new file beside `target`, opened for writing; -1 with `error` set on failure.
+int OpenTemporaryBeside(const std::filesystem::path& target, std::string& temporary,
+                        std::string& error) {
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary =
+            target.string() + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) {
+            if (fd < 0) {
+                error = SystemError("Cannot write " + target.string());
+            }
+            return fd;
+        }
     }
-    return fd;
+    error = "Cannot write " + target.string() + ": no free temporary name";
+    return -1;
 }
 
 bool IsFolder(const std::string& path) {
@@ -50,26 +60,41 @@ bool IsFolder(const std::string& path) {
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    fs::path target(path);
+    if (fs::is_symlink(target, ignored)) {
+        target = fs::weakly_canonical(target, ignored);  // the file the link names is replaced
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::create_directories(folder, ignored);
     std::string temporary;
-    const int fd = OpenTemporaryBeside(path, temporary, error);
+    const int fd = OpenTemporaryBeside(target, temporary, error);
     if (fd < 0) {
         return false;
     }
-    // A report is read by other programs: the usual file permissions, not mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);  // a file kept private stays private
+    }
     const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
     int failure = written ? 0 : errno;
-    ::close(fd);
-    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
         failure = errno;
     }
     if (failure != 0) {
+        ::unlink(temporary.c_str());
         errno = failure;
         error = SystemError("Cannot write " + path);
-        ::unlink(temporary.c_str());
         return false;
+    }
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);  // the rename itself reaches the disk
+        ::close(folderFd);
     }
     return true;
 }

@@ -4,13 +4,14 @@
 
 namespace tarnflow {
 
-// Writes `content` to a temporary file beside `path` and renames it into place, so that readers
-// see the old file or the whole new one, never a part. False with `error` set on failure; an
-// earlier file at `path` is then left as it was.
+// Writes `content` to a new file beside `path` and renames it over it, so that a crash or a
+// full disk leaves either the old file or the whole new one, never a part. Missing folders are
+// made; a symbolic link keeps pointing at the file it names, which is replaced; an existing
+// file keeps its permissions. False with `error` set on failure, the old file left as it was.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);
 
-// True when WriteFileAtomically could write `path`: its folder takes a new file and `path` is
-// not a folder. Leaves nothing behind.
+// True when WriteFileAtomically could write `path` without making folders: its folder exists
+// and takes a new file, and `path` is not a folder. Leaves nothing behind.
 bool CanWriteFile(const std::string& path, std::string& error);
 
 // The history file every download's report is appended to: TARNFLOW_HISTORY when set (empty
