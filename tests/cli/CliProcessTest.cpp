@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "phonesim/FaultOption.h"
+#include "FaultyPhone.h"
 #include "phonesim/Phone.h"
 #include "sampleimages/SampleImages.h"
 #include "support/WaitUntil.h"
@@ -52,17 +52,7 @@ class CliProcess : public ::testing::Test {
     }
 
     phonesim::Phone& AddPhone(uint32_t baud, const std::string& fault = "") {
-        std::vector<phonesim::FaultSettings> faults(1);
-        std::string error;
-        if (!fault.empty()) {
-            EXPECT_TRUE(phonesim::ApplyFaultOption("0:" + fault, faults, error)) << error;
-        }
-        auto phone = std::make_unique<phonesim::Phone>();
-        phonesim::PhoneOptions options;
-        options.baud = baud;
-        options.faults = faults[0];
-        EXPECT_TRUE(phone->Start(options)) << phone->Error();
-        phones_.push_back(std::move(phone));
+        phones_.push_back(StartFaultyPhone(fault, baud));
         return *phones_.back();
     }
 

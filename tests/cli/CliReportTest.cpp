@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "FaultyPhone.h"
 #include "cli/CliOptions.h"
 #include "cli/DownloadRun.h"
-#include "phonesim/FaultOption.h"
 #include "phonesim/Phone.h"
 #include "platform/FileDigest.h"
 #include "platform/Version.h"
@@ -45,16 +45,7 @@ class CliReport : public ::testing::Test {
     }
 
     phonesim::Phone& AddPhone(const std::string& fault = "") {
-        std::vector<phonesim::FaultSettings> faults(1);
-        std::string error;
-        if (!fault.empty()) {
-            EXPECT_TRUE(phonesim::ApplyFaultOption("0:" + fault, faults, error)) << error;
-        }
-        auto phone = std::make_unique<phonesim::Phone>();
-        phonesim::PhoneOptions options;
-        options.faults = faults[0];
-        EXPECT_TRUE(phone->Start(options)) << phone->Error();
-        phones_.push_back(std::move(phone));
+        phones_.push_back(StartFaultyPhone(fault));
         return *phones_.back();
     }
 
