@@ -148,8 +148,12 @@ std::vector<ReportEntry> DescribeEntries(const CDloadEngine& engine,
         }
         r.usb = device.usb;
         r.log = e.textQueue.Log();
-        r.outcome = OutcomeName(e.outcome);
-        r.reason = ReasonFor(e.outcome, r.log, refusal, interruption);
+        // A signal before the download got going stops entries that never started too.
+        const EntryOutcome outcome = e.outcome == EntryOutcome::None && !interruption.empty()
+                                         ? EntryOutcome::Interrupted
+                                         : e.outcome;
+        r.outcome = OutcomeName(outcome);
+        r.reason = ReasonFor(outcome, r.log, refusal, interruption);
         if (e.outcome != EntryOutcome::None) {
             r.bytesWritten = e.bytesWritten;
             r.retries = e.retries;

@@ -59,8 +59,8 @@ const char* ReportKindName(int kind);
 
 // One report entry per entry that had a port when the download was asked for (`downloadPorts`,
 // by entry). `deviceOf` tells what is known of the device behind a COM number. An entry that
-// never started (the download was refused) is failed for `refusal`; one the run stopped is
-// interrupted for `interruption`.
+// never started (the download was refused) is failed for `refusal`; one the run stopped, or
+// that never started when the run was stopped, is interrupted for `interruption`.
 std::vector<ReportEntry> DescribeEntries(const CDloadEngine& engine,
                                          const std::array<int, kEntryCount>& downloadPorts,
                                          const std::function<SerialDevice(int com)>& deviceOf,
