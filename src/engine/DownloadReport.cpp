@@ -101,10 +101,6 @@ json EntryJson(const ReportEntry& entry) {
 
 }  // namespace
 
-const char* ReportKindName(int kind) {
-    return kind >= 0 && kind < kImageKindCount ? kKindNames[kind] : "";
-}
-
 std::vector<ReportImage> DescribeImages(const DownloadSelection& selection) {
     std::vector<ReportImage> images;
     for (int kind = 0; kind < kImageKindCount; ++kind) {

@@ -54,9 +54,6 @@ struct DownloadReport {
 // The selected images in download order, each read once for its size and digest.
 std::vector<ReportImage> DescribeImages(const DownloadSelection& selection);
 
-// The name a report gives an image kind.
-const char* ReportKindName(int kind);
-
 // One report entry per entry that had a port when the download was asked for (`downloadPorts`,
 // by entry). `deviceOf` tells what is known of the device behind a COM number. An entry that
 // never started (the download was refused) is failed for `refusal`; one the run stopped, or
