@@ -19,26 +19,6 @@ namespace {
 constexpr uint32_t kStopMessage = WM_USER + 0x300;    // a signal arrived
 constexpr uint32_t kAnswerMessage = WM_USER + 0x301;  // a question's answer arrived
 
-// Everything a run learns that its report needs.
-struct RunRecord {
-    DownloadReport report;
-    std::string refusal;  // the message that refused the download, if one did
-};
-
-// The headless host, remembering the last message box: the reason a refused download gives.
-class MessageRecordingHost : public HeadlessHost {
-  public:
-    using HeadlessHost::HeadlessHost;
-    int MessageBox(const std::string& text, MessageBoxStyle style) override {
-        last_ = text;
-        return HeadlessHost::MessageBox(text, style);
-    }
-    const std::string& LastMessage() const { return last_; }
-
-  private:
-    std::string last_;
-};
-
 // The first chosen image that the loader would refuse for what the file is, with the loader's
 // own message; empty when all can be read.
 std::string ImageProblem(const DownloadSelection& selection) {
@@ -93,12 +73,12 @@ std::string InterruptionText(int signal) {
 // The download itself: ports, start, the message loop until no phone can still finish or a
 // signal stops it, and closing. Returns the status before the report's own checks.
 int Download(const CliOptions& options, SignalWatch& signals, MessageLoop& loop,
-             RunRecord& record) {
+             std::vector<ReportEntry>& entries) {
     QuestionPolicy policy = options.questions;
     if (!options.questionsGiven && !isatty(STDIN_FILENO)) {
         policy = QuestionPolicy::No;
     }
-    MessageRecordingHost host(loop, policy, isatty(STDOUT_FILENO) != 0);
+    HeadlessHost host(loop, policy, isatty(STDOUT_FILENO) != 0);
     TerminalQuestions questions(loop, STDIN_FILENO, kAnswerMessage);
     host.SetQuestionAsker([&] { return questions.Ask(); });
     SteadyClock clock;
@@ -133,6 +113,7 @@ int Download(const CliOptions& options, SignalWatch& signals, MessageLoop& loop,
     const bool assigned =
         AssignPorts(options, engine, assignment, [&] { return signals.Received() != 0; });
     int status = 0;
+    std::string refusal;  // the message that refused the download, if one did
     if (assigned && signals.Received() == 0) {
         if (engine.selection.m_nDloadType == DOWNLOAD_COMPARE) {
             engine.OnCompare();
@@ -140,7 +121,7 @@ int Download(const CliOptions& options, SignalWatch& signals, MessageLoop& loop,
         engine.OnDownload();
         PrintOpenFailures(engine);
         if (!engine.DownloadRunning()) {
-            record.refusal = host.LastMessage();
+            refusal = host.LastMessage();
         } else if (!stopped) {
             loop.Run();
         }
@@ -159,17 +140,15 @@ int Download(const CliOptions& options, SignalWatch& signals, MessageLoop& loop,
         const auto it = assignment.devices.find(com);
         return it != assignment.devices.end() ? it->second : KnownDevice(com);
     };
-    record.report.entries =
-        DescribeEntries(engine, engine.downloadPorts, deviceOf, record.refusal,
-                        signals.Received() ? InterruptionText(signals.Received()) : "");
+    entries = DescribeEntries(engine, engine.downloadPorts, deviceOf, refusal,
+                              signals.Received() ? InterruptionText(signals.Received()) : "");
     return status;
 }
 
 }  // namespace
 
 int RunDownload(const CliOptions& options) {
-    RunRecord record;
-    DownloadReport& report = record.report;
+    DownloadReport report;
     report.toolName = "tarnflow-cli";
     report.host = HostName();
     report.startTime = std::chrono::system_clock::now();
@@ -196,7 +175,7 @@ int RunDownload(const CliOptions& options) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         status = 2;
     } else {
-        status = Download(options, signals, loop, record);
+        status = Download(options, signals, loop, report.entries);
         PrintSummary(report.entries);
         if (status == 0) {
             status = ExitStatusOf(report.entries);

@@ -38,6 +38,7 @@ void HeadlessHost::PostMessage(uint32_t message, uintptr_t wParam, intptr_t lPar
 }
 
 int HeadlessHost::MessageBox(const std::string& text, MessageBoxStyle style) {
+    lastMessage_ = text;
     FinishLiveLine();
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);

@@ -29,6 +29,8 @@ class HeadlessHost : public IEngineHost {
     // Asks a Yes/No question on the terminal for QuestionPolicy::Ask, the text already shown;
     // returns IDYES or IDNO. Without one the answer is No.
     void SetQuestionAsker(std::function<int()> ask) { askQuestion_ = std::move(ask); }
+    // The text of the latest message box: what a refused download gave as its reason.
+    const std::string& LastMessage() const { return lastMessage_; }
 
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     int MessageBox(const std::string& text, MessageBoxStyle style) override;
@@ -57,6 +59,7 @@ class HeadlessHost : public IEngineHost {
     CDloadEngine* engine_ = nullptr;
     QuestionPolicy policy_;
     std::function<int()> askQuestion_;
+    std::string lastMessage_;
     std::FILE* out_;
     bool live_;
     std::array<std::string, kEntryCount> lastLabel_;
