@@ -259,7 +259,7 @@ void RunCompareBench(size_t mib) {
 }  // namespace tarnflow
 
 int main(int argc, char** argv) {
-    std::string program = std::filesystem::path(argv[0]).parent_path() / "phonesim";
+    std::string program = std::filesystem::path(argv[0]).parent_path() / "tarnflow-phonesim";
     size_t kib = 64;
     size_t compareMib = 64;
     for (int i = 1; i + 1 < argc; i += 2) {

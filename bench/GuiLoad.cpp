@@ -1,6 +1,6 @@
-// The window under load: twenty simulated phones (a separate phonesim process, paced at the line
-// rate) downloading from the real window, offscreen. Measures how late a 100 ms timer of the
-// window's thread fires while the download runs, how the update interval follows the load, and
+// The window under load: twenty simulated phones (a separate tarnflow-phonesim process, paced at
+// the line rate) downloading from the real window, offscreen. Measures how late a 100 ms timer of
+// the window's thread fires while the download runs, how the update interval follows the load, and
 // whether the logs keep up.
 //   tarnflow-gui-bench [--phonesim PATH] [--phones N] [--kib K]
 #include <fcntl.h>
@@ -47,7 +47,7 @@ class BenchDialogs : public tarnflow::IDialogs {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string program = std::filesystem::path(argv[0]).parent_path() / "phonesim";
+    std::string program = std::filesystem::path(argv[0]).parent_path() / "tarnflow-phonesim";
     int phones = 20;
     size_t kib = 32;
     for (int i = 1; i + 1 < argc; i += 2) {

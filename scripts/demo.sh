@@ -21,14 +21,14 @@ done
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2 --target tarnflow tarnflow-cli phonesim tarnflow-sample-images
+cmake --build build -j2 --target tarnflow tarnflow-cli tarnflow-phonesim tarnflow-sample-images
 
 demo=build/demo
 rm -rf "$demo"
 mkdir -p "$demo/images" "$demo/devices" "$demo/flash"
 build/bin/tarnflow-sample-images "$demo/images" 96 >/dev/null
 
-build/bin/phonesim --phones "$phones" --device-map "$demo/devices" --baud "$baud" \
+build/bin/tarnflow-phonesim --phones "$phones" --device-map "$demo/devices" --baud "$baud" \
     --flash-out "$demo/flash" &
 sim=$!
 trap 'kill -TERM $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdio>
 
+#include "engine/PortNumbers.h"
 #include "platform/HotPlugWatch.h"
 #include "platform/PortNames.h"
+#include "platform/SerialDevices.h"
 
 namespace tarnflow::cli {
 
@@ -16,11 +18,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kStopPollInterval{100};
-
-std::string PortNameFor(const std::string& node) {
-    const int number = PortNames::NumberFor(node);
-    return number == 0 ? "" : PortNames::PortName(number);
-}
 
 // The same filter as Port Search: a device name containing the driver tag.
 bool Tagged(const SerialDevice& device, const std::string& tag) {
@@ -61,11 +58,11 @@ class PresentPhones {
             }
             Leave(SerialDevice(it->second));  // back on another node before its removal came
         }
-        const int number = PortNames::NumberFor(device.node);
-        if (number == 0) {
+        if (PortNameFor(device).empty()) {
             std::fprintf(stderr, "No COM number left for %s\n", device.node.c_str());
             return;
         }
+        const int number = PortNames::NumberFor(device.node);
         // The engine refuses a port an entry holds already, and any port once all are taken.
         const bool held = EntryHolds(engine_, number);
         engine_.OnPortArrival(PortNames::PortName(number));
@@ -100,13 +97,15 @@ bool AssignGivenPorts(const std::vector<std::string>& paths, CDloadEngine& engin
                       PortAssignment& assignment) {
     std::vector<DeviceMapEntry> map;
     for (const auto& path : paths) {
-        const std::string name = PortNameFor(path);
+        SerialDevice device{"port", path, "", {}};
+        AddNodeIdentity(device);
+        const std::string name = PortNameFor(device);
         if (name.empty()) {
             std::fprintf(stderr, "No COM number left for %s\n", path.c_str());
             return false;
         }
         map.push_back({"port", name});
-        assignment.devices[PortNames::NumberFor(path)] = SerialDevice{"port", path, "", {}};
+        assignment.devices[PortNames::NumberFor(path)] = device;
     }
     engine.OnPortSearch(map, "");
     return true;
@@ -126,7 +125,7 @@ void SearchPorts(CDloadEngine& engine, PortAssignment& assignment) {
     std::vector<SerialDevice> leftOut;
     int tagged = 0;
     for (const auto& device : ListSerialDevices()) {
-        const std::string name = PortNameFor(device.node);
+        const std::string name = PortNameFor(device);
         map.push_back({device.deviceName, name});
         if (!Tagged(device, tag)) {
             continue;

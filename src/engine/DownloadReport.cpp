@@ -9,6 +9,7 @@
 #include "platform/FileDigest.h"
 #include "platform/PortNames.h"
 #include "platform/ReportFiles.h"
+#include "platform/SerialDevices.h"
 #include "platform/Version.h"
 
 namespace tarnflow {
@@ -115,11 +116,7 @@ std::vector<ReportImage> DescribeImages(const DownloadSelection& selection) {
 
 SerialDevice KnownDevice(int com) {
     SerialDevice known{"", PortNames::NodeFor(com), "", {}};
-    for (const auto& device : ListSerialDevices()) {
-        if (device.node == known.node) {
-            return device;
-        }
-    }
+    AddNodeIdentity(known);
     return known;
 }
 

@@ -74,8 +74,8 @@ DownloadReport ReportOfDownload(const CDloadEngine& engine, const std::string& t
 // when the history is turned off.
 bool AppendToHistory(const DownloadReport& report, std::string& error);
 
-// What the system knows of the device behind a COM number: its node, and from the device map
-// (the folder or sysfs) its socket and USB identity when it is listed there.
+// What the system knows of the device behind a COM number: its node, and from udev or sysfs for a
+// tty behind that node its socket and USB identity.
 SerialDevice KnownDevice(int com);
 
 // The exit status a run with these entries has: 0 when every one completed (and there is at

@@ -1,9 +1,9 @@
 // Port discovery: Port Search over the device map, and ports arriving and leaving.
 #include <QSocketNotifier>
 
-#include "gui/PortNumbers.h"
+#include "engine/PortNumbers.h"
 #include "gui/TarnflowDlg.h"
-#include "platform/DeviceMap.h"
+#include "platform/SerialDevices.h"
 
 namespace tarnflow {
 

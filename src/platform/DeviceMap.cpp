@@ -1,5 +1,7 @@
 #include "platform/DeviceMap.h"
 
+#include "platform/NaturalOrder.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -132,9 +134,41 @@ std::vector<SerialDevice> ListDeviceMapFolder(const std::string& folder) {
             {it->path().filename().string(), (base / target).lexically_normal().string(), "", {}});
     }
     std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
-        return a.deviceName < b.deviceName;
+        return NaturalLess(a.deviceName, b.deviceName);
     });
     return devices;
+}
+
+std::optional<SerialDevice> DescribeSysfsTty(const std::string& ttyFolder,
+                                             const std::string& devFolder) {
+    std::error_code error;
+    const fs::path tty = fs::canonical(ttyFolder, error);
+    if (error) {
+        return std::nullopt;
+    }
+    const fs::path device = fs::canonical(tty / "device", error);
+    if (error) {
+        return std::nullopt;  // a virtual terminal: no hardware behind it
+    }
+    // The serial core lists its ports whether or not a UART answers there; type 0 is none.
+    if (ReadAttribute(tty / "type") == "0") {
+        return std::nullopt;
+    }
+    const std::string name = tty.filename().string();
+    SerialDevice serial;
+    serial.deviceName = DriverOf(device) + ":";
+    if (const fs::path usb = UsbDeviceOf(device); !usb.empty()) {
+        serial.usb = UsbIdentity{ReadAttribute(usb / "idVendor"), ReadAttribute(usb / "idProduct"),
+                                 ReadAttribute(usb / "serial")};
+        serial.deviceName += serial.usb->vendorId + ":" + serial.usb->productId + ":";
+    }
+    serial.deviceName += name;
+    serial.node = NodeOf(devFolder, name);
+    serial.physicalPath = UdevStylePath(device);
+    if (serial.physicalPath.empty()) {
+        serial.physicalPath = tty.string();
+    }
+    return serial;
 }
 
 std::vector<SerialDevice> ListSysfsTty(const std::string& classFolder,
@@ -143,39 +177,18 @@ std::vector<SerialDevice> ListSysfsTty(const std::string& classFolder,
     std::error_code error;
     for (fs::directory_iterator it(classFolder, error), end; !error && it != end;
          it.increment(error)) {
-        std::error_code entryError;
-        const fs::path device = fs::canonical(it->path() / "device", entryError);
-        if (entryError) {
-            continue;  // a virtual terminal: no hardware behind it
+        if (auto device = DescribeSysfsTty(it->path().string(), devFolder)) {
+            devices.push_back(std::move(*device));
         }
-        // The serial core lists its ports whether or not a UART answers there; type 0 is none.
-        if (ReadAttribute(it->path() / "type") == "0") {
-            continue;
-        }
-        const std::string tty = it->path().filename().string();
-        std::string name = DriverOf(device) + ":";
-        const fs::path usb = UsbDeviceOf(device);
-        std::optional<UsbIdentity> identity;
-        if (!usb.empty()) {
-            identity = UsbIdentity{ReadAttribute(usb / "idVendor"),
-                                   ReadAttribute(usb / "idProduct"), ReadAttribute(usb / "serial")};
-            name += identity->vendorId + ":" + identity->productId + ":";
-        }
-        name += tty;
-        std::string physical = UdevStylePath(device);
-        if (physical.empty()) {
-            physical = fs::canonical(it->path(), entryError).string();
-        }
-        devices.push_back({name, NodeOf(devFolder, tty), physical, identity});
     }
-    std::sort(devices.begin(), devices.end(),
-              [](const SerialDevice& a, const SerialDevice& b) { return a.node < b.node; });
+    SortByNode(devices);
     return devices;
 }
 
-std::vector<SerialDevice> ListSerialDevices() {
-    const std::string folder = DeviceMapFolder();
-    return folder.empty() ? ListSysfsTty() : ListDeviceMapFolder(folder);
+void SortByNode(std::vector<SerialDevice>& devices) {
+    std::sort(devices.begin(), devices.end(), [](const SerialDevice& a, const SerialDevice& b) {
+        return NaturalLess(a.node, b.node);
+    });
 }
 
 }  // namespace tarnflow

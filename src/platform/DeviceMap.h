@@ -19,7 +19,7 @@ struct SerialDevice {
                                // link name in a device-map folder, e.g. "tfusbmd00"
     std::string node;          // device node, e.g. "/dev/ttyACM0" or "/dev/pts/5"
     std::string physicalPath;  // where it is plugged in (udev ID_PATH style); empty if unknown
-    std::optional<UsbIdentity> usb;  // for a USB device found in sysfs
+    std::optional<UsbIdentity> usb;  // for a USB device
 };
 
 inline constexpr const char* kDefaultDeviceTag = "tfusbmd";
@@ -31,16 +31,24 @@ std::string DeviceMapFolder();
 std::string DeviceTag();
 
 // Every entry of a device-map folder (a symbolic link named after the device whose target is
-// its node), sorted by name. Entries whose target does not exist are left out. Names and
-// targets of any length are handled.
+// its node), in natural order of the names (tfusbmd2 before tfusbmd10). Entries whose target
+// does not exist are left out. Names and targets of any length are handled. Only name and node
+// are filled.
 std::vector<SerialDevice> ListDeviceMapFolder(const std::string& folder);
 
-// The serial devices under a sysfs tty class folder that have a device behind them (real
-// hardware), with names built from the driver and USB identity. Sorted by node.
+// The tty whose sysfs folder is `ttyFolder` (a class entry such as /sys/class/tty/ttyACM0, or
+// the device's own folder), named from its driver and USB identity, with its physical path
+// walked up the device tree. Nothing for a tty without hardware behind it (a virtual terminal)
+// or a serial-core port where no UART answers. This is the source where udev does not run.
+std::optional<SerialDevice> DescribeSysfsTty(const std::string& ttyFolder,
+                                             const std::string& devFolder = "/dev");
+
+// Every tty under a sysfs tty class folder that DescribeSysfsTty() describes, in natural
+// order of the nodes (ttyACM2 before ttyACM10).
 std::vector<SerialDevice> ListSysfsTty(const std::string& classFolder = "/sys/class/tty",
                                        const std::string& devFolder = "/dev");
 
-// The device map Port Search reads: the device-map folder when one is set, else sysfs.
-std::vector<SerialDevice> ListSerialDevices();
+// Sorts devices in natural order of their nodes.
+void SortByNode(std::vector<SerialDevice>& devices);
 
 }  // namespace tarnflow

@@ -1,5 +1,7 @@
 #include "platform/HotPlugWatch.h"
 
+#include "platform/SerialDevices.h"
+
 #include <fcntl.h>
 #include <libudev.h>
 #include <sys/inotify.h>
@@ -25,14 +27,17 @@ udev_monitor* AsMonitor(void* p) {
 }
 
 // A device-map link as a device: its name, and its target (taken from the folder when
-// relative) as node, whether or not the node exists yet.
+// relative) as node, whether or not the node exists yet; a link to a tty with hardware behind
+// it carries that tty's socket and USB identity.
 std::optional<SerialDevice> LinkEntry(const fs::path& folder, const std::string& name) {
     std::error_code error;
     const fs::path target = fs::read_symlink(folder / name, error);
     if (error) {
         return std::nullopt;
     }
-    return SerialDevice{name, (folder / target).lexically_normal().string(), "", {}};
+    SerialDevice device{name, (folder / target).lexically_normal().string(), "", {}};
+    AddNodeIdentity(device);
+    return device;
 }
 
 // Every link of the folder, by name.
@@ -54,43 +59,6 @@ bool SameDevice(const SerialDevice& a, const SerialDevice& b) {
 
 std::string Text(const char* text) {
     return text != nullptr ? text : "";
-}
-
-std::string Property(udev_device* device, const char* name) {
-    return Text(udev_device_get_property_value(device, name));
-}
-
-// The driver of the device a tty hangs off, past the serial core's own port devices.
-std::string ParentDriver(udev_device* device) {
-    for (udev_device* at = udev_device_get_parent(device); at != nullptr;
-         at = udev_device_get_parent(at)) {
-        const std::string driver = Text(udev_device_get_driver(at));
-        if (!driver.empty() && Text(udev_device_get_subsystem(at)) != "serial-base") {
-            return driver;
-        }
-    }
-    return "unknown";
-}
-
-// A tty as Port Search names it. The listing of sysfs is the first source, so that both give a
-// device the same name and physical path; udev's own record stands in when sysfs is not there.
-SerialDevice Describe(udev_device* device, const std::string& node) {
-    for (const auto& listed : ListSysfsTty()) {
-        if (listed.node == node) {
-            return listed;
-        }
-    }
-    SerialDevice serial;
-    serial.node = node;
-    std::string driver = Property(device, "ID_USB_DRIVER");
-    serial.deviceName = (driver.empty() ? ParentDriver(device) : driver) + ":";
-    const std::string vendor = Property(device, "ID_VENDOR_ID");
-    if (!vendor.empty()) {
-        serial.deviceName += vendor + ":" + Property(device, "ID_MODEL_ID") + ":";
-    }
-    serial.deviceName += Text(udev_device_get_sysname(device));
-    serial.physicalPath = Property(device, "ID_PATH");
-    return serial;
 }
 
 }  // namespace
@@ -149,7 +117,7 @@ bool HotPlugWatch::StartUdev() {
     udev_ = context;
     monitor_ = monitor;
     fd_ = fd;
-    for (const auto& device : ListSysfsTty()) {
+    for (const auto& device : ListUdevTty()) {
         known_[device.node] = device;
     }
     return true;
@@ -265,9 +233,10 @@ std::vector<HotPlugEvent> HotPlugWatch::ReadUdevEvents() {
     while (udev_device* device = udev_monitor_receive_device(AsMonitor(monitor_))) {
         const std::string action = Text(udev_device_get_action(device));
         const std::string node = Text(udev_device_get_devnode(device));
-        // Virtual terminals have no parent device; they are not serial ports.
-        if (!node.empty() && action == "add" && udev_device_get_parent(device) != nullptr) {
-            Arrive(known_, node, Describe(device, node), events);
+        if (!node.empty() && action == "add") {
+            if (auto serial = DescribeUdevTty(device, UdevSource::Event)) {
+                Arrive(known_, node, *serial, events);
+            }
         } else if (!node.empty() && action == "remove") {
             Leave(known_, node, events);
         }

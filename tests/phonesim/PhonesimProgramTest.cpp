@@ -24,7 +24,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 // The program is built next to this test binary.
 std::string ProgramPath() {
-    return (fs::read_symlink("/proc/self/exe").parent_path() / "phonesim").string();
+    return (fs::read_symlink("/proc/self/exe").parent_path() / "tarnflow-phonesim").string();
 }
 
 class Program {

@@ -1,4 +1,5 @@
 #include "platform/DeviceMap.h"
+#include "platform/SerialDevices.h"
 #include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>

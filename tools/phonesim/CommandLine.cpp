@@ -74,8 +74,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& opti
 
 std::string HelpText() {
     return std::string(
-               "usage: phonesim --phones N --device-map DIR [--baud B] [--flash-out DIR]\n"
-               "                [--fault PHONE:KIND[:ARG[:ARG]]]...\n"
+               "usage: tarnflow-phonesim --phones N --device-map DIR [--baud B]\n"
+               "                         [--flash-out DIR] [--fault PHONE:KIND[:ARG[:ARG]]]...\n"
                "\n"
                "Simulated phone boot loaders on pseudo-terminals. Runs until SIGINT or "
                "SIGTERM.\n"

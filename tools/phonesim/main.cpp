@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     ProgramOptions options;
     std::string error;
     if (!ParseCommandLine(args, options, error)) {
-        std::fprintf(stderr, "phonesim: %s (see phonesim --help)\n", error.c_str());
+        std::fprintf(stderr, "tarnflow-phonesim: %s (see tarnflow-phonesim --help)\n",
+                     error.c_str());
         return 2;
     }
     if (options.help) {
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::create_directories(options.deviceMap, ec);
     if (ec) {
-        std::fprintf(stderr, "phonesim: %s: %s\n", options.deviceMap.c_str(), ec.message().c_str());
+        std::fprintf(stderr, "tarnflow-phonesim: %s: %s\n", options.deviceMap.c_str(),
+                     ec.message().c_str());
         return 1;
     }
     std::vector<std::unique_ptr<Phone>> phones;
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
             (std::filesystem::path(options.deviceMap) / DeviceLinkName(i)).string()};
         auto phone = std::make_unique<Phone>();
         if (!phone->Start(phoneOptions)) {
-            std::fprintf(stderr, "phonesim: phone %u: %s\n", i, phone->Error().c_str());
+            std::fprintf(stderr, "tarnflow-phonesim: phone %u: %s\n", i, phone->Error().c_str());
             StopAll(phones);
             return 1;
         }
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
     if (!options.flashOut.empty()) {
         for (unsigned i = 0; i < phones.size(); ++i) {
             if (!WriteFlashFiles(options.flashOut, i, phones[i]->Memory(), error)) {
-                std::fprintf(stderr, "phonesim: %s\n", error.c_str());
+                std::fprintf(stderr, "tarnflow-phonesim: %s\n", error.c_str());
                 status = 1;
             }
         }

@@ -1,4 +1,4 @@
-#include "gui/PortNumbers.h"
+#include "engine/PortNumbers.h"
 
 #include <cstdlib>
 
