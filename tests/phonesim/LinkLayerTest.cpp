@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -128,8 +129,10 @@ TEST_F(LinkToPhone, AVpxAreaWithARetryInTheMiddle) {
     EXPECT_EQ(Answer(), (Bytes{RETRY_ACK, 0x03, 0x03}));
     EXPECT_EQ(SendBlock(first), BlockAck(first));
     EXPECT_EQ(SendBlock(second), BlockAck(second));
-    Bytes both = first;
-    both.insert(both.end(), second.begin(), second.end());
+    // Sized once and filled: g++ 12 at -O3 misreads the growth of a vector insert
+    // (-Warray-bounds).
+    Bytes both(first.size() + second.size());
+    std::copy(second.begin(), second.end(), std::copy(first.begin(), first.end(), both.begin()));
     EXPECT_EQ(phone.ReadArea(4, 0, both.size()), both);
     EXPECT_EQ(phone.ReadArea(3, 0, kBlockSize), Bytes(kBlockSize, 0xFF));
 }
