@@ -45,8 +45,8 @@ constexpr ValueOption kValueOptions[] = {
     {"--json", "a file"},
 };
 
-constexpr const char* kFlags[] = {"--boot-change", "--search",  "--yes",
-                                  "--no",          "-h,--help", "--version"};
+constexpr const char* kFlags[] = {"--boot-change", "--search",  "--yes",       "--no",
+                                  "-h,--help",     "--version", "--list-ports"};
 
 // The values read as text, turned into settings once CLI11 has read them all.
 struct ValueWords {
@@ -164,6 +164,7 @@ std::string ApplyFlags(const CLI::App& app, CliOptions& o) {
     o.search = app.count("--search") > 0;
     o.help = app.count("--help") > 0;
     o.version = app.count("--version") > 0;
+    o.listPorts = app.count("--list-ports") > 0;
     return "";
 }
 
@@ -233,7 +234,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     if (result.error.empty()) {
         result.error = ReadOptions(args, o);
     }
-    if (result.error.empty() && !o.help && !o.version) {
+    if (result.error.empty() && !o.help && !o.version && !o.listPorts) {
         result.error = CheckRun(o);
     }
     result.ok = result.error.empty();
@@ -256,7 +257,7 @@ Images (one group only):
 Ports (one way):
   --port PATH            a phone's serial device; repeat for more, one entry each, in order
   --search               Port Search: the tagged devices of the device map
-                         (TARNFLOW_DEVICE_MAP folder, else /sys/class/tty; tag
+                         (TARNFLOW_DEVICE_MAP folder, else udev's ttys; tag
                          TARNFLOW_DEVICE_TAG, default "tfusbmd")
   --wait-ports N         wait for N tagged phones, counting those already plugged in;
                          one that unplugs frees its entry
@@ -269,6 +270,9 @@ Output:
                          also appended to the history file (TARNFLOW_HISTORY, default
                          ~/.local/state/tarnflow/history.jsonl; empty: none)
 Other:
+  --list-ports           list what Port Search sees, one line per serial device: device
+                         name, node, COM number, socket, VID:PID, serial and whether it
+                         carries the driver tag; then exit
   --help, -h             show this text
   --version              show the program's version
 An option's value may follow it (--port PATH) or be joined with = (--port=PATH).

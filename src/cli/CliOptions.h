@@ -20,6 +20,7 @@ struct CliOptions {
     std::string jsonPath;
     bool help = false;
     bool version = false;
+    bool listPorts = false;  // list what Port Search sees instead of downloading
 };
 
 struct ParseResult {

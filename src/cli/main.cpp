@@ -4,6 +4,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/DownloadRun.h"
+#include "cli/PortList.h"
 #include "platform/Version.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
     if (parsed.ok && parsed.options.version) {
         std::printf("tarnflow-cli %s\n", tarnflow::kTarnflowVersion);
         return 0;
+    }
+    if (parsed.ok && parsed.options.listPorts) {
+        return tarnflow::cli::ListPorts();
     }
     if (!parsed.ok) {
         std::fprintf(stderr, "tarnflow-cli: %s\n\n%s", parsed.error.c_str(),

@@ -18,7 +18,7 @@ struct HotPlugEvent {
 // else the tty subsystem through a udev monitor. Fd() becomes readable when events wait, so a
 // window can watch it (QSocketNotifier) and a command-line loop can poll it. One thread only.
 class HotPlugWatch {
-public:
+  public:
     HotPlugWatch() = default;
     ~HotPlugWatch();
     HotPlugWatch(const HotPlugWatch&) = delete;
@@ -35,15 +35,15 @@ public:
     // The events that wait, oldest first; never blocks.
     std::vector<HotPlugEvent> ReadEvents();
 
-private:
+  private:
     std::vector<HotPlugEvent> ReadFolderEvents();
     std::vector<HotPlugEvent> ReadUdevEvents();
 
     int fd_ = -1;
     int watch_ = -1;
     std::string folder_;
-    void* udev_ = nullptr;     // struct udev*
-    void* monitor_ = nullptr;  // struct udev_monitor*
+    void* udev_ = nullptr;                       // struct udev*
+    void* monitor_ = nullptr;                    // struct udev_monitor*
     std::map<std::string, SerialDevice> known_;  // by device name (folder) or node (udev)
 };
 

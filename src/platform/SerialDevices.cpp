@@ -99,8 +99,8 @@ std::vector<SerialDevice> ListUdevTty() {
         return ListSysfsTty();
     }
     std::vector<SerialDevice> devices;
-    for (udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate.get());
-         entry != nullptr; entry = udev_list_entry_get_next(entry)) {
+    for (udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate.get()); entry != nullptr;
+         entry = udev_list_entry_get_next(entry)) {
         const UdevDevicePtr device(
             udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         if (auto serial = DescribeUdevTty(device.get(), UdevSource::Database)) {

@@ -37,13 +37,13 @@ class TempFolder : public ::testing::Test {
 
 using DeviceMapFolderTest = TempFolder;
 
-TEST_F(DeviceMapFolderTest, ListsLinksToExistingNodesSortedByName) {
+TEST_F(DeviceMapFolderTest, ListsLinksToExistingNodesInNaturalOrder) {
     const fs::path map = root / "map";
     fs::create_directories(map / "subfolder");
-    fs::create_symlink(File(root / "nodes/b"), map / "tfusbmd02");
-    fs::create_symlink(File(root / "nodes/a"), map / "tfusbmd00");
+    fs::create_symlink(File(root / "nodes/b"), map / "tfusbmd10");
+    fs::create_symlink(File(root / "nodes/a"), map / "tfusbmd0");
     fs::create_symlink(File(root / "nodes/c"), map / "serial-other");
-    fs::create_symlink("../nodes/d", map / "tfusbmd01");  // relative: from the folder
+    fs::create_symlink("../nodes/d", map / "tfusbmd2");  // relative: from the folder
     File(root / "nodes/d");
     fs::create_symlink(File(root / "nodes/e"), map / "modem");
     fs::create_symlink(root / "nodes/gone", map / "tfusbmd03");  // node missing: left out
@@ -57,8 +57,8 @@ TEST_F(DeviceMapFolderTest, ListsLinksToExistingNodesSortedByName) {
     }
     const std::string nodes = (root / "nodes").string() + "/";
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"modem", nodes + "e"},     {"serial-other", nodes + "c"}, {"tfusbmd00", nodes + "a"},
-        {"tfusbmd01", nodes + "d"}, {"tfusbmd02", nodes + "b"},
+        {"modem", nodes + "e"},    {"serial-other", nodes + "c"}, {"tfusbmd0", nodes + "a"},
+        {"tfusbmd2", nodes + "d"}, {"tfusbmd10", nodes + "b"},
     };
     EXPECT_EQ(got, expected);
     EXPECT_EQ(std::count_if(devices.begin(), devices.end(),
@@ -158,6 +158,11 @@ TEST_F(FakeSysfs, TtysWithHardwareAreNamedByDriverAndUsbIdentity) {
     const fs::path modem = UsbDevice(hub / "1-1.2", "1004", "633e");
     File(modem / "serial", "LGF300K12345\n");
     Tty(Device(modem / "1-1.2:1.0", "usb", "cdc_acm"), "ttyACM0");
+    // Two more phones: their nodes are listed in natural order, ttyACM2 before ttyACM10.
+    const fs::path second = UsbDevice(hub / "1-1.10", "1004", "633e");
+    Tty(Device(second / "1-1.10:1.0", "usb", "cdc_acm"), "ttyACM10");
+    const fs::path third = UsbDevice(hub / "1-1.4", "1004", "633e");
+    Tty(Device(third / "1-1.4:1.0", "usb", "cdc_acm"), "ttyACM2");
     // A USB serial converter: a port device of its own between interface and tty.
     const fs::path converter = UsbDevice(hub / "1-1.3", "0403", "6001");
     const fs::path interface = Device(converter / "1-1.3:1.0", "usb", "ftdi_sio");
@@ -172,7 +177,12 @@ TEST_F(FakeSysfs, TtysWithHardwareAreNamedByDriverAndUsbIdentity) {
     Tty(Devices() / "virtual", "tty1");
 
     const auto devices = ListSysfsTty(ClassFolder().string(), "/fakedev");
-    ASSERT_EQ(devices.size(), 3u);
+    ASSERT_EQ(devices.size(), 5u);
+    EXPECT_EQ(devices[1].deviceName, "cdc_acm:1004:633e:ttyACM2");
+    EXPECT_EQ(devices[1].physicalPath, "pci-0000:00:14.0-usb-0:1.4:1.0");
+    EXPECT_EQ(devices[2].deviceName, "cdc_acm:1004:633e:ttyACM10");
+    EXPECT_EQ(devices[2].physicalPath, "pci-0000:00:14.0-usb-0:1.10:1.0");
+    EXPECT_EQ(devices[2].usb->serial, "");
     EXPECT_EQ(devices[0].deviceName, "cdc_acm:1004:633e:ttyACM0");
     EXPECT_EQ(devices[0].node, "/fakedev/ttyACM0");
     EXPECT_EQ(devices[0].physicalPath, "pci-0000:00:14.0-usb-0:1.2:1.0");
@@ -180,13 +190,13 @@ TEST_F(FakeSysfs, TtysWithHardwareAreNamedByDriverAndUsbIdentity) {
     EXPECT_EQ(devices[0].usb->vendorId, "1004");
     EXPECT_EQ(devices[0].usb->productId, "633e");
     EXPECT_EQ(devices[0].usb->serial, "LGF300K12345");
-    EXPECT_FALSE(devices[1].usb.has_value());
-    EXPECT_EQ(devices[1].deviceName, "serial:ttyS0");
-    EXPECT_EQ(devices[1].node, "/fakedev/ttyS0");
-    EXPECT_EQ(devices[1].physicalPath, fs::canonical(uart).string());
-    EXPECT_EQ(devices[2].deviceName, "ftdi_sio:0403:6001:ttyUSB0");
-    EXPECT_EQ(devices[2].node, "/fakedev/ttyUSB0");
-    EXPECT_EQ(devices[2].physicalPath, "pci-0000:00:14.0-usb-0:1.3:1.0");
+    EXPECT_FALSE(devices[3].usb.has_value());
+    EXPECT_EQ(devices[3].deviceName, "serial:ttyS0");
+    EXPECT_EQ(devices[3].node, "/fakedev/ttyS0");
+    EXPECT_EQ(devices[3].physicalPath, fs::canonical(uart).string());
+    EXPECT_EQ(devices[4].deviceName, "ftdi_sio:0403:6001:ttyUSB0");
+    EXPECT_EQ(devices[4].node, "/fakedev/ttyUSB0");
+    EXPECT_EQ(devices[4].physicalPath, "pci-0000:00:14.0-usb-0:1.3:1.0");
 
     EXPECT_TRUE(ListSysfsTty((root / "no-such-class").string(), "/dev").empty());
 }
