@@ -8,7 +8,7 @@ seconds="${1:-60}"
 
 scripts/install-deps.sh
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNFLOW_FUZZ=ON \
-    -DTARNFLOW_SANITIZE=address -DTARNFLOW_BUILD_TESTS=OFF
+    -DTARNFLOW_SANITIZE=address -DTARNFLOW_BUILD_TESTS=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build build-fuzz -j2 --target fuzz_ProcessReceivedInput fuzz_DloadFileInput
 
 run() {

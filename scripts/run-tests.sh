@@ -20,6 +20,8 @@ case "${1:-}" in
 esac
 
 scripts/install-deps.sh
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNFLOW_SANITIZE="$sanitize"
+# Warnings are errors here, for the developers and CI; a plain build only shows them.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNFLOW_SANITIZE="$sanitize" \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build "$build" -j2
 ctest --test-dir "$build" -j2 --output-on-failure --timeout 300 "${exclude[@]}"
