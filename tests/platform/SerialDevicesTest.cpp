@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -123,6 +128,65 @@ TEST(UdevListing, WithoutUdevsDatabaseEqualsTheSysfsWalk) {
         EXPECT_EQ(udev[i].physicalPath, sysfs[i].physicalPath);
         EXPECT_EQ(udev[i].usb.has_value(), sysfs[i].usb.has_value());
     }
+}
+
+// libudev reading udev's database: in a mount namespace of a child process, a made-up record
+// for a real tty of this machine is put where udev keeps its database, and the listing must
+// describe the tty from that record. Needs root for the namespace; nothing outside it changes.
+TEST(UdevListing, ReadsTheRecordInUdevsDatabase) {
+    const auto ttys = ListSysfsTty();
+    if (geteuid() != 0 || ttys.empty()) {
+        GTEST_SKIP() << "needs root and a tty with hardware behind it";
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(ttys[0].node.c_str(), &info), 0) << ttys[0].node;
+    const std::string record = "/run/udev/data/c" + std::to_string(major(info.st_rdev)) + ":" +
+                               std::to_string(minor(info.st_rdev));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        std::string seen = "no namespace";
+        if (unshare(CLONE_NEWNS) == 0 &&
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            mount("tmpfs", "/run", "tmpfs", 0, nullptr) == 0) {
+            fs::create_directories("/run/udev/data");
+            std::ofstream(record) << "I:1\nE:ID_BUS=usb\nE:ID_VENDOR_ID=1004\nE:ID_MODEL_ID=633e\n"
+                                     "E:ID_SERIAL_SHORT=LGF300K12345\nE:ID_USB_DRIVER=cdc_acm\n"
+                                     "E:ID_PATH=pci-0000:00:14.0-usb-0:1.2:1.0\nV:1\n";
+            seen.clear();
+            for (const auto& device : ListUdevTty()) {
+                if (device.node == ttys[0].node) {
+                    seen += device.deviceName + " " + device.physicalPath + " " +
+                            (device.usb ? device.usb->serial : "-") + "\n";
+                }
+            }
+            if (const auto identity = IdentifyNode(ttys[0].node)) {
+                seen += identity->deviceName + " " + identity->physicalPath + "\n";
+            }
+        }
+        const bool written =
+            write(fds[1], seen.data(), seen.size()) == static_cast<ssize_t>(seen.size());
+        _exit(written ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string seen;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (seen == "no namespace") {
+        GTEST_SKIP() << "no mount namespace here";
+    }
+    const std::string tty = fs::path(ttys[0].node).filename().string();
+    const std::string line = "cdc_acm:1004:633e:" + tty + " pci-0000:00:14.0-usb-0:1.2:1.0";
+    EXPECT_EQ(seen, line + " LGF300K12345\n" + line + "\n");
 }
 
 TEST(IdentifyNode, OnlyTtysWithHardwareBehindThemHaveAnIdentity) {
