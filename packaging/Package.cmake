@@ -11,11 +11,11 @@ set(CPACK_PACKAGE_CONTACT "${TARNFLOW_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "write firmware images into many phones through their serial boot loaders")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tarnflow writes firmware images into up to twenty phones at once through their serial
-boot loaders, with a window showing each phone's progress and status log, and a command
-line for scripts and test benches. It comes with a phone simulator and a sample image
-maker for trying it out without phones, and a udev rule that gives the phones' USB modem
-ports to the dialout group.")
+    "Tarnflow writes firmware images into up to twenty phones at once through
+their serial boot loaders, with a window showing each phone's progress and
+status log, and a command line for scripts and test benches. A phone
+simulator and a sample image maker let a trainee try it without phones; a
+udev rule gives the phones' USB modem ports to the dialout group.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that are missing.
 # Needs root (or sudo) when something is missing; does nothing otherwise.
+#   scripts/install-deps.sh [--packaging]
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev clang libclang-rt-14-dev libudev-dev libssl-dev
           nlohmann-json3-dev libcli11-dev qt6-base-dev qt6-base-dev-tools fonts-nanum)
+# scripts/check-install.sh also validates the desktop files and manual pages and makes a
+# Debian package (dpkg-shlibdeps needs file to find the programs).
+if [ "${1:-}" = --packaging ]; then
+    packages+=(desktop-file-utils appstream dpkg-dev file groff-base)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
