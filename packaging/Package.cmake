@@ -14,8 +14,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Tarnflow writes firmware images into up to twenty phones at once through
 their serial boot loaders, with a window showing each phone's progress and
 status log, and a command line for scripts and test benches. A phone
-simulator and a sample image maker let a trainee try it without phones; a
-udev rule gives the phones' USB modem ports to the dialout group.")
+simulator and a sample image maker let a trainee try it without phones. A
+udev rule keeps ModemManager off the phones' USB modem ports, lets the user
+at the desktop open them and links them by USB socket.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
