@@ -1,15 +1,15 @@
 #include "cli/PortList.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 
+#include "support/PtyPair.h"
 #include "support/ScopedEnv.h"
 
 namespace tarnflow::cli {
@@ -54,16 +54,11 @@ TEST(PortList, ProgramListsTheDeviceMapInPortSearchOrder) {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const fs::path folder = pattern;
     fs::create_directory(folder / "map");
-    std::vector<int> masters;
-    std::map<std::string, std::string> nodes;  // by link name
+    std::map<std::string, std::unique_ptr<tarnflow::testing::PtyPair>> phones;  // by link name
     for (const char* name : {"tfusbmd10", "modem", "tfusbmd2"}) {
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        masters.push_back(master);
-        ASSERT_EQ(grantpt(master), 0);
-        ASSERT_EQ(unlockpt(master), 0);
-        nodes[name] = ptsname(master);
-        fs::create_symlink(nodes[name], folder / "map" / name);
+        auto& pty = phones[name] = std::make_unique<tarnflow::testing::PtyPair>();
+        ASSERT_TRUE(pty->Valid()) << pty->Error();
+        fs::create_symlink(pty->SlavePath(), folder / "map" / name);
     }
     const ScopedEnv map("TARNFLOW_DEVICE_MAP", (folder / "map").c_str());
     const ScopedEnv config("TARNFLOW_CONFIG", (folder / "registry.ini").c_str());
@@ -77,15 +72,12 @@ TEST(PortList, ProgramListsTheDeviceMapInPortSearchOrder) {
         output.append(buffer, n);
     }
     EXPECT_EQ(pclose(program), 0);
-    for (const int master : masters) {
-        close(master);
-    }
     fs::remove_all(folder);
 
     const std::vector<PortListRow> expected = {
-        {{"modem", nodes["modem"], "", std::nullopt}, "COM1", false},
-        {{"tfusbmd2", nodes["tfusbmd2"], "", std::nullopt}, "COM2", true},
-        {{"tfusbmd10", nodes["tfusbmd10"], "", std::nullopt}, "COM3", true},
+        {{"modem", phones["modem"]->SlavePath(), "", std::nullopt}, "COM1", false},
+        {{"tfusbmd2", phones["tfusbmd2"]->SlavePath(), "", std::nullopt}, "COM2", true},
+        {{"tfusbmd10", phones["tfusbmd10"]->SlavePath(), "", std::nullopt}, "COM3", true},
     };
     EXPECT_EQ(output, FormatPortList(expected, (folder / "map").string() + " (TARNFLOW_DEVICE_MAP)",
                                      "tfusbmd"));

@@ -1,6 +1,5 @@
 #include "platform/SerialDevices.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <stdlib.h>
@@ -14,6 +13,7 @@
 #include <fstream>
 
 #include "platform/NaturalOrder.h"
+#include "support/PtyPair.h"
 
 namespace tarnflow {
 namespace {
@@ -194,11 +194,9 @@ TEST(IdentifyNode, OnlyTtysWithHardwareBehindThemHaveAnIdentity) {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const fs::path root = pattern;
     std::ofstream(root / "file") << "x";
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string pts = ptsname(master);
+    const tarnflow::testing::PtyPair pty;
+    ASSERT_TRUE(pty.Valid()) << pty.Error();
+    const std::string pts = pty.SlavePath();
 
     for (const std::string& node : {pts, (root / "file").string(), (root / "missing").string(),
                                     std::string("/dev/null"), std::string()}) {
@@ -207,7 +205,6 @@ TEST(IdentifyNode, OnlyTtysWithHardwareBehindThemHaveAnIdentity) {
         AddNodeIdentity(device);
         EXPECT_EQ(device.physicalPath, "") << node;
     }
-    close(master);
 
     // Each tty with hardware, reached by its node or by a link to it, is the one listed.
     for (const auto& listed : ListUdevTty()) {
