@@ -1,7 +1,5 @@
 #include "platform/HotPlugWatch.h"
 
-#include "platform/SerialDevices.h"
-
 #include <fcntl.h>
 #include <libudev.h>
 #include <sys/inotify.h>
@@ -11,6 +9,8 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
+
+#include "platform/SerialDevices.h"
 
 namespace tarnflow {
 
