@@ -2,10 +2,22 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QStringList>
 #include <algorithm>
 
 namespace tarnflow {
+
+namespace {
+
+constexpr const char* kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// The mean advance of the 52 Latin letters, which Windows takes as the average width.
+double MeanLetterWidth(const QFont& font) {
+    return QFontMetricsF(font).horizontalAdvance(kLetters) / 52.0;
+}
+
+}  // namespace
 
 QFont DialogFont() {
     const QStringList families = QFontDatabase::families();
@@ -20,13 +32,15 @@ QFont DialogFont() {
 }
 
 DialogUnits::DialogUnits(const QFont& font) {
+    // Whole pixels, as Windows takes them: the average width rounded, the height.
     const QFontMetrics metrics(font);
-    // The average character width as Windows takes it: the mean advance of the 52 Latin
-    // letters, rounded.
-    const int letters =
-        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    charWidth_ = std::max(1, (letters / 26 + 1) / 2);
+    charWidth_ = std::max(1, (metrics.horizontalAdvance(kLetters) / 26 + 1) / 2);
     charHeight_ = std::max(1, metrics.height());
+}
+
+DialogUnits::DialogUnits(const QFont& font, const QFont& smaller) : DialogUnits(font) {
+    charWidth_ *= MeanLetterWidth(smaller) / MeanLetterWidth(font);
+    charHeight_ *= QFontMetricsF(smaller).height() / QFontMetricsF(font).height();
 }
 
 }  // namespace tarnflow

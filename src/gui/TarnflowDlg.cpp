@@ -11,12 +11,14 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextEdit>
 #include <QWindow>
 
 #include "gui/AppIcons.h"
 #include "gui/MySliderCtrl.h"
 #include "gui/TextProgressCtrl.h"
+#include "gui/WindowFit.h"
 
 namespace tarnflow {
 
@@ -46,6 +48,9 @@ constexpr ImageRow kImageRows[] = {
 };
 
 constexpr int kRowY[10] = {330, 350, 372, 392, 412, 432, 452, 472, 492, 512};
+// Entry labels reach from their column's left edge to the next column, or near the frame's edge:
+// room for the longest texts of images below 16 MiB.
+constexpr int kEntryLabelWidth = 214;
 
 }  // namespace
 
@@ -59,9 +64,8 @@ CTarnflowDlg::CTarnflowDlg(IDialogs& dialogs, const std::string& loadSource, QWi
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(ApplicationIcon());
-    setFont(DialogFont());
     BuildControls();
-    setFixedSize(units_.Rect(0, 0, 539, 545).size());
+    FitScreen(OpeningScreen()->availableGeometry(), kFrameAllowance);
 
     aboutAction_ = new QAction(QString::fromUtf8("Tarnflow 정보(&A)..."), this);
     aboutAction_->setMenuRole(QAction::AboutRole);
@@ -77,7 +81,7 @@ CTarnflowDlg::CTarnflowDlg(IDialogs& dialogs, const std::string& loadSource, QWi
 
 template <typename Widget>
 Widget* CTarnflowDlg::Place(Widget* widget, int id, int x, int y, int w, int h) {
-    widget->setGeometry(units_.Rect(x, y, w, h));
+    widget->setProperty(kDialogRect, QRect(x, y, w, h));
     if (id != 0) {
         widget->setProperty("controlId", id);
         controls_[id] = widget;
@@ -164,7 +168,8 @@ void CTarnflowDlg::BuildStatusAndEntries() {
         const int x = i < 10 ? 13 : 227;
         const int y = kRowY[i % 10];
         labels_[i] = Place(new QLabel(QString("Entry %1").arg(i + 1), this), IDC_LABEL_FIRST + i, x,
-                           y, 204, 10);
+                           y, kEntryLabelWidth, 10);
+        labels_[i]->setProperty("entryLabel", true);
         labels_[i]->setEnabled(false);
         bars_[i] = Place(new CTextProgressCtrl(this), IDC_PROGRESS_FIRST + i, x, y + 10, 204, 6);
     }

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QMargins>
 #include <array>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "platform/HotPlugWatch.h"
 
 class QComboBox;
+class QScreen;
 class QLabel;
 class QLineEdit;
 class QSocketNotifier;
@@ -121,6 +123,8 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     int ShownLog() const { return m_nShownLog; }
     // Dialog units of the window's font in pixels.
     const DialogUnits& Units() const { return units_; }
+    // Sizes the window for a screen's free area, assuming `frame` around it.
+    void FitScreen(const QRect& available, const QMargins& frame);
 
   protected:
     bool event(QEvent* event) override;
@@ -135,6 +139,9 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     void BuildButtons();
     void BuildStatusAndEntries();
     void BuildFileInfo();
+    static QScreen* OpeningScreen();
+    void AdoptRealFrame();
+    void MakeRoomForTexts();
     template <typename Widget>
     Widget* Place(Widget* widget, int id, int x, int y, int w, int h);
     void StartHotPlugWatch();
@@ -142,6 +149,10 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     IDialogs& dialogs_;
     bool historyErrorShown_ = false;
     DialogUnits units_;
+    // Each control's place in dialog units, kept as a property of the control.
+    static constexpr const char* kDialogRect = "dialogRect";
+    QMargins fittedFrame_;
+    bool frameAdopted_ = false;
     SteadyClock clock_;
     std::unique_ptr<CDloadEngine> engine_;
     std::map<int, QWidget*> controls_;

@@ -33,6 +33,9 @@ bool CTarnflowDlg::event(QEvent* event) {
         engine_->OnMessage(static_cast<PostedEvent*>(event)->message);
         return true;
     }
+    if (event->type() == QEvent::Move || event->type() == QEvent::Show) {
+        AdoptRealFrame();
+    }
     return QDialog::event(event);
 }
 
