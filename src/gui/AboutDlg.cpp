@@ -5,12 +5,15 @@
 
 #include "gui/AppIcons.h"
 #include "gui/DialogUnits.h"
+#include "gui/Dialogs.h"
 
 namespace tarnflow {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(kTitle));
-    setFont(DialogFont());
+    UseDialogFrame(this);
+    // The main window's font, at the size the window was fitted to its screen.
+    setFont(parent != nullptr ? parent->font() : DialogFont());
     const DialogUnits units(font());
     auto* picture = new QLabel(this);
     picture->setPixmap(AboutPicture());

@@ -28,27 +28,44 @@ std::string QtFilterText(const std::string& filter) {
     return text;
 }
 
-int QtDialogs::MessageBox(QWidget* owner, const std::string& text, MessageBoxStyle style) {
-    const QString message = QString::fromStdString(text);
+void UseDialogFrame(QWidget* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
+std::unique_ptr<QMessageBox> NewMessageBox(QWidget* owner, const std::string& text,
+                                           MessageBoxStyle style) {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     switch (style) {
-        case MessageBoxStyle::Information:
-            QMessageBox::information(owner, "Tarnflow", message);
-            return IDOK;
-        case MessageBoxStyle::YesNo:
-        case MessageBoxStyle::YesNoExclamationModal: {
-            QMessageBox box(
-                style == MessageBoxStyle::YesNo ? QMessageBox::Question : QMessageBox::Warning,
-                "Tarnflow", message, QMessageBox::Yes | QMessageBox::No, owner);
-            if (style == MessageBoxStyle::YesNoExclamationModal) {
-                box.setWindowModality(Qt::ApplicationModal);
-            }
-            return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
-        }
         case MessageBoxStyle::Ok:
             break;
+        case MessageBoxStyle::Information:
+            icon = QMessageBox::Information;
+            break;
+        case MessageBoxStyle::YesNo:
+            icon = QMessageBox::Question;
+            buttons = QMessageBox::Yes | QMessageBox::No;
+            break;
+        case MessageBoxStyle::YesNoExclamationModal:
+            icon = QMessageBox::Warning;
+            buttons = QMessageBox::Yes | QMessageBox::No;
+            break;
     }
-    QMessageBox box(QMessageBox::NoIcon, "Tarnflow", message, QMessageBox::Ok, owner);
-    box.exec();
+    auto box = std::make_unique<QMessageBox>(icon, "Tarnflow", QString::fromStdString(text),
+                                             buttons, owner);
+    UseDialogFrame(box.get());
+    if (style == MessageBoxStyle::YesNoExclamationModal) {
+        box->setWindowModality(Qt::ApplicationModal);
+    }
+    return box;
+}
+
+int QtDialogs::MessageBox(QWidget* owner, const std::string& text, MessageBoxStyle style) {
+    const int answer = NewMessageBox(owner, text, style)->exec();
+    if (style == MessageBoxStyle::YesNo || style == MessageBoxStyle::YesNoExclamationModal) {
+        return answer == QMessageBox::Yes ? IDYES : IDNO;
+    }
     return IDOK;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/OwnerWindow.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace tarnflow {
@@ -31,6 +33,14 @@ class QtDialogs : public IDialogs {
                                         const std::string& defaultExtension) override;
     void About(QWidget* owner) override;
 };
+
+// A message box of the style: its icon (none for a plain OK box), its buttons, and the frame
+// of a dialog.
+std::unique_ptr<QMessageBox> NewMessageBox(QWidget* owner, const std::string& text,
+                                           MessageBoxStyle style);
+
+// The frame of a dialog: a title and a close button, no minimise or maximise button.
+void UseDialogFrame(QWidget* dialog);
 
 // "Code File (*.bin)|*.bin|All Files (*.*)|*.*||" -> "Code File (*.bin);;All Files (*.*)".
 std::string QtFilterText(const std::string& filter);

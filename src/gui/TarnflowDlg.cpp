@@ -17,6 +17,7 @@
 
 #include "gui/AppIcons.h"
 #include "gui/MySliderCtrl.h"
+#include "gui/PushLikeStyle.h"
 #include "gui/TextProgressCtrl.h"
 #include "gui/WindowFit.h"
 
@@ -64,12 +65,19 @@ CTarnflowDlg::CTarnflowDlg(IDialogs& dialogs, const std::string& loadSource, QWi
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(ApplicationIcon());
+    pushLikeStyle_ = new PushLikeStyle;
+    pushLikeStyle_->setParent(this);
     BuildControls();
     FitScreen(OpeningScreen()->availableGeometry(), kFrameAllowance);
 
     aboutAction_ = new QAction(QString::fromUtf8("Tarnflow 정보(&A)..."), this);
     aboutAction_->setMenuRole(QAction::AboutRole);
+    aboutAction_->setShortcut(QKeySequence::HelpContents);  // F1
+    addAction(aboutAction_);
     connect(aboutAction_, &QAction::triggered, this, &CTarnflowDlg::OnAbout);
+    windowMenu_ = new QMenu(this);
+    windowMenu_->addSeparator();
+    windowMenu_->addAction(aboutAction_);
 
     // The start-up of the window: entries reset, bars reset, timers started, entry 1's log.
     engine_->OnInitDialog(loadSource);
@@ -109,6 +117,7 @@ void CTarnflowDlg::BuildImageRows() {
     for (const ImageRow& row : kImageRows) {
         auto* button = Place(new QPushButton(row.caption, this), row.buttonId, 13, row.y, 58, 14);
         button->setCheckable(true);  // push-like check box
+        button->setStyle(pushLikeStyle_);
         auto* path = Place(new QLineEdit(this), row.pathId, 74, row.pathY, 169, 14);
         path->setReadOnly(true);
         const int kind = row.kind;
@@ -142,6 +151,7 @@ void CTarnflowDlg::BuildButtons() {
     // A drop-down list: the template's height includes the list, the closed box is one line.
     dloadType_ = Place(new QComboBox(this), IDC_DLOAD_TYPE, 451, 159, 81, 14);
     dloadType_->addItems({"EMERGEMCY", "CHANGE(EMERGENCY)", "COMPARE(EMERGENY)"});
+    dloadType_->setContextMenuPolicy(Qt::NoContextMenu);  // a right click opens the window menu
     Place(new QLabel("Elapsed Time", this), 0, 452, 185, 46, 8);
     auto* elapsed = Place(new QLineEdit(this), IDC_ELAPSED, 452, 196, 80, 14);
     elapsed->setReadOnly(true);
@@ -172,6 +182,7 @@ void CTarnflowDlg::BuildStatusAndEntries() {
         labels_[i]->setProperty("entryLabel", true);
         labels_[i]->setEnabled(false);
         bars_[i] = Place(new CTextProgressCtrl(this), IDC_PROGRESS_FIRST + i, x, y + 10, 204, 6);
+        bars_[i]->SetBordered(true);
     }
 }
 
@@ -216,12 +227,10 @@ void CTarnflowDlg::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-// The window menu's About item: a separator, then "Tarnflow 정보(&A)...".
+// The window menu, with its About item below a separator, opens on a right click on any part of
+// the window without a menu of its own: controls without one pass the click on to the window.
 void CTarnflowDlg::contextMenuEvent(QContextMenuEvent* event) {
-    QMenu menu(this);
-    menu.addSeparator();
-    menu.addAction(aboutAction_);
-    menu.exec(event->globalPos());
+    windowMenu_->popup(event->globalPos());
 }
 
 void CTarnflowDlg::OnAbout() {

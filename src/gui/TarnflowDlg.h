@@ -18,6 +18,7 @@
 
 class QComboBox;
 class QScreen;
+class QStyle;
 class QLabel;
 class QLineEdit;
 class QSocketNotifier;
@@ -25,6 +26,7 @@ class QTextEdit;
 class QTimer;
 class QPushButton;
 class QAction;
+class QMenu;
 
 namespace tarnflow {
 
@@ -119,6 +121,7 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     QLabel* Label(int entry) const { return labels_[entry]; }
     CMySliderCtrl* Slider() const { return slider_; }
     QAction* AboutAction() const { return aboutAction_; }
+    QMenu* WindowMenu() const { return windowMenu_; }
     CDloadEngine& Engine() { return *engine_; }
     int ShownLog() const { return m_nShownLog; }
     // Dialog units of the window's font in pixels.
@@ -161,9 +164,11 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     std::array<QLabel*, kEntryCount> labels_{};
     std::array<QPushButton*, kImageKindCount> kindButtons_{};
     std::array<QLineEdit*, kImageKindCount> kindPaths_{};
+    QStyle* pushLikeStyle_ = nullptr;  // the image buttons' style
     CMySliderCtrl* slider_ = nullptr;
     QComboBox* dloadType_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    QMenu* windowMenu_ = nullptr;
     std::map<uint32_t, QTimer*> timers_;
     HotPlugWatch hotPlug_;
     QSocketNotifier* hotPlugNotifier_ = nullptr;

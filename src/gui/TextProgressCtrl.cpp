@@ -27,8 +27,20 @@ double CTextProgressCtrl::Fraction() const {
     return static_cast<double>(position_ - minimum_) / static_cast<double>(maximum_ - minimum_);
 }
 
+QRect CTextProgressCtrl::ClientRect() const {
+    return bordered_ ? rect().adjusted(1, 1, -1, -1) : rect();
+}
+
 int CTextProgressCtrl::FilledWidth() const {
-    return static_cast<int>(width() * Fraction());
+    return static_cast<int>(ClientRect().width() * Fraction());
+}
+
+void CTextProgressCtrl::SetBordered(bool on) {
+    if (on != bordered_) {
+        bordered_ = on;
+        lastBarWidth_ = -1;  // the inner width changed, as after a resize
+        update();
+    }
 }
 
 int CTextProgressCtrl::SetPos(int position) {
@@ -77,7 +89,13 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter painter(this);
-    const QRect client = rect();
+    if (bordered_) {
+        // The frame in the style's dark shade, which stands out from both the window and an
+        // empty bar.
+        painter.setPen(palette().color(QPalette::Dark));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+    const QRect client = ClientRect();
     const int filled = FilledWidth();
     const QRect bar(client.left(), client.top(), filled, client.height());
     const QRect rest(client.left() + filled, client.top(), client.width() - filled,

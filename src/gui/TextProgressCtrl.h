@@ -8,7 +8,8 @@ namespace tarnflow {
 
 // A flat progress bar in two colours that paints itself, with optional text whose colour
 // changes where it crosses the bar's edge. Setting the position repaints only when the filled
-// width changes by at least one pixel; a resize forgets the width.
+// width changes by at least one pixel; a resize forgets the width. A bordered bar draws a
+// one-pixel frame and fills the area inside it.
 class CTextProgressCtrl : public QWidget {
     Q_OBJECT
   public:
@@ -30,6 +31,11 @@ class CTextProgressCtrl : public QWidget {
     QColor GetBackColor() const { return backColor_; }
     QColor GetTextColor() const { return textColor_; }
     QColor GetTextOnBarColor() const { return textOnBarColor_; }
+
+    void SetBordered(bool on);
+    bool IsBordered() const { return bordered_; }
+    // The bar's area inside its border, if any.
+    QRect ClientRect() const;
 
     void SetShowText(bool on);
     void SetText(const QString& text);
@@ -54,6 +60,7 @@ class CTextProgressCtrl : public QWidget {
     int minimum_ = 0;
     QString text_;
     bool showText_ = false;
+    bool bordered_ = false;
     int lastBarWidth_ = -1;
     QColor barColor_;
     QColor backColor_;

@@ -13,6 +13,7 @@
 #include "WindowFixture.h"
 #include "gui/AboutDlg.h"
 #include "gui/MySliderCtrl.h"
+#include "gui/PushLikeStyle.h"
 #include "gui/TextProgressCtrl.h"
 
 namespace tarnflow {
@@ -76,6 +77,9 @@ TEST_F(Window, ControlsStandWhereTheTableSaysInDialogUnits) {
     EXPECT_EQ(Get<QComboBox>(IDC_DLOAD_TYPE)->itemText(2), "COMPARE(EMERGENY)");
     EXPECT_EQ(Get<QComboBox>(IDC_DLOAD_TYPE)->currentIndex(), 0);
     EXPECT_TRUE(Get<QPushButton>(IDC_CODE_NEW)->isCheckable());
+    for (int id : {IDC_CODE_NEW, IDC_FONT, IDC_VPX_BOOT, IDC_VPX_FACTORYFS}) {
+        EXPECT_NE(qobject_cast<PushLikeStyle*>(Get<QPushButton>(id)->style()), nullptr) << id;
+    }
     EXPECT_FALSE(Enabled(IDC_ELAPSED));
     EXPECT_FALSE(window->Label(0)->isEnabled());
     for (int id : {IDC_FILE_NAME, IDC_IMAGE_SIZE, IDC_BUILD_TIME, IDC_BUILD_TIME_LABEL}) {
@@ -203,9 +207,9 @@ TEST_F(Window, StagesLabelsAndBars) {
         EXPECT_EQ(window->Bar(2)->GetBarColor(), row.colour) << row.label;
         EXPECT_EQ(window->Bar(2)->GetPos(), row.position) << row.label;
     }
-    // The picture follows: a full navy bar.
+    // The picture follows: a full navy bar inside its frame.
     const QImage image = window->Bar(2)->grab().toImage();
-    EXPECT_EQ(image.pixelColor(image.width() - 1, image.height() / 2), navy);
+    EXPECT_EQ(image.pixelColor(image.width() - 2, image.height() / 2), navy);
 
     window->UpdateEntryLabels();
     EXPECT_EQ(window->Label(2)->text(), "Entry 3 (COM7)");

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QProxyStyle>
+
+namespace tarnflow {
+
+// The application's style with one change for push-like check boxes: a checked one is drawn
+// pressed in, as Windows draws it, in a sunken frame around a face of a fine checkerboard of the
+// light and dark shades, with its caption moved down and right by a pixel. The operator reads
+// the chosen images from these buttons, also while they are disabled during downloads.
+class PushLikeStyle : public QProxyStyle {
+    Q_OBJECT
+  public:
+    PushLikeStyle();
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override;
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override;
+};
+
+}  // namespace tarnflow
