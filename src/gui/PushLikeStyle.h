@@ -5,8 +5,8 @@
 namespace tarnflow {
 
 // The application's style with one change for push-like check boxes: a checked one is drawn
-// pressed in, as Windows draws it, in a sunken frame around a face of a fine checkerboard of the
-// light and dark shades, with its caption moved down and right by a pixel. The operator reads
+// pressed in, as Windows draws it, in a sunken frame with its caption moved down and right by a
+// pixel, on a face tinted with the selection colour. The operator reads
 // the chosen images from these buttons, also while they are disabled during downloads.
 class PushLikeStyle : public QProxyStyle {
     Q_OBJECT

@@ -33,7 +33,7 @@ bool CTarnflowDlg::event(QEvent* event) {
         engine_->OnMessage(static_cast<PostedEvent*>(event)->message);
         return true;
     }
-    if (event->type() == QEvent::Move || event->type() == QEvent::Show) {
+    if (event->type() == QEvent::Move || event->type() == QEvent::Paint) {
         AdoptRealFrame();
     }
     return QDialog::event(event);

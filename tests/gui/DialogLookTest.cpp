@@ -82,7 +82,7 @@ TEST(PushLikeStyle, ACheckedButtonLooksPressedInEnabledOrNot) {
         const QImage up = button.grab().toImage();
         button.setChecked(true);
         const QImage down = button.grab().toImage();
-        // Far more than a shade: the face is checkered and the frame sunken.
+        // Far more than a shade: the face is tinted and the frame sunken.
         EXPECT_GT(ShareDiffering(up, down), 0.3) << enabled;
         const QColor topLeft = down.pixelColor(0, 0);
         const QColor bottomRight = down.pixelColor(down.width() - 1, down.height() - 1);
