@@ -24,23 +24,42 @@ QColor Mix(const QColor& base, const QColor& tint, double share) {
 
 }  // namespace
 
+// The selection colour of an active window, also on a disabled button, which keeps showing the
+// choice; lighter there, as disabled controls are.
+QColor PushLikeStyle::CheckedFace(const QStyleOption& option) {
+    const bool enabled = option.state & State_Enabled;
+    return Mix(option.palette.color(QPalette::Button),
+               option.palette.color(QPalette::Active, QPalette::Highlight), enabled ? 0.35 : 0.25);
+}
+
 void PushLikeStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
                                   QPainter* painter, const QWidget* widget) const {
     if (element != PE_PanelButtonCommand || !(option->state & State_On)) {
         QProxyStyle::drawPrimitive(element, option, painter, widget);
         return;
     }
-    // The selection colour of an active window, also on a disabled button, which keeps showing
-    // the choice; lighter there, so that the greyed caption stays readable.
-    const QPalette& colours = option->palette;
-    const bool enabled = option->state & State_Enabled;
-    const QColor face =
-        Mix(colours.color(QPalette::Button), colours.color(QPalette::Active, QPalette::Highlight),
-            enabled ? 0.35 : 0.25);
-    const QBrush fill(face);
+    const QBrush fill(CheckedFace(*option));
     painter->save();
-    qDrawWinPanel(painter, option->rect, colours, true, &fill);
+    qDrawWinPanel(painter, option->rect, option->palette, true, &fill);
     painter->restore();
+}
+
+// The greyed caption of a disabled button would vanish on the tinted face; a checked one takes a
+// grey halfway between the face and the caption colour of an enabled button.
+void PushLikeStyle::drawControl(ControlElement element, const QStyleOption* option,
+                                QPainter* painter, const QWidget* widget) const {
+    const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+    if (element != CE_PushButtonLabel || button == nullptr || !(option->state & State_On) ||
+        (option->state & State_Enabled)) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        return;
+    }
+    QStyleOptionButton readable = *button;
+    readable.palette.setColor(
+        QPalette::Disabled, QPalette::ButtonText,
+        Mix(CheckedFace(*option), option->palette.color(QPalette::Active, QPalette::ButtonText),
+            0.5));
+    QProxyStyle::drawControl(element, &readable, painter, widget);
 }
 
 int PushLikeStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,

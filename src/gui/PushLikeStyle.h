@@ -15,8 +15,13 @@ class PushLikeStyle : public QProxyStyle {
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override;
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override;
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override;
+
+  private:
+    static QColor CheckedFace(const QStyleOption& option);
 };
 
 }  // namespace tarnflow

@@ -87,6 +87,15 @@ TEST(PushLikeStyle, ACheckedButtonLooksPressedInEnabledOrNot) {
         const QColor topLeft = down.pixelColor(0, 0);
         const QColor bottomRight = down.pixelColor(down.width() - 1, down.height() - 1);
         EXPECT_LT(topLeft.lightness() + 60, bottomRight.lightness()) << enabled;
+        // The caption stays readable on the face: its darkest pixels stand out clearly.
+        const int face = down.pixelColor(5, down.height() / 2).lightness();
+        int darkest = 255;
+        for (int y = 4; y < down.height() - 4; ++y) {
+            for (int x = 20; x < down.width() - 20; ++x) {
+                darkest = std::min(darkest, down.pixelColor(x, y).lightness());
+            }
+        }
+        EXPECT_GT(face - darkest, 70) << enabled;
     }
     // Buttons that are not checked keep the application's look.
     QPushButton plain("&Font...");
