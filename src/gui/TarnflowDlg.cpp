@@ -19,7 +19,6 @@
 #include "gui/MySliderCtrl.h"
 #include "gui/PushLikeStyle.h"
 #include "gui/TextProgressCtrl.h"
-#include "gui/WindowFit.h"
 
 namespace tarnflow {
 

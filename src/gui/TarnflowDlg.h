@@ -13,6 +13,7 @@
 #include "engine/PerfMonitor.h"
 #include "gui/DialogUnits.h"
 #include "gui/Dialogs.h"
+#include "gui/WindowFit.h"
 #include "platform/Clock.h"
 #include "platform/HotPlugWatch.h"
 
@@ -128,6 +129,8 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     const DialogUnits& Units() const { return units_; }
     // Sizes the window for a screen's free area, assuming `frame` around it.
     void FitScreen(const QRect& available, const QMargins& frame);
+    // Lays the window out in a scale's font and dialog units.
+    void ApplyScale(const DialogScale& scale);
 
   protected:
     bool event(QEvent* event) override;

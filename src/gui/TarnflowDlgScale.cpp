@@ -13,7 +13,6 @@
 
 #include "gui/MySliderCtrl.h"
 #include "gui/TarnflowDlg.h"
-#include "gui/WindowFit.h"
 
 namespace tarnflow {
 
@@ -52,9 +51,19 @@ QScreen* CTarnflowDlg::OpeningScreen() {
     return screen != nullptr ? screen : QGuiApplication::primaryScreen();
 }
 
+// The largest scale whose window, grown for its captions and framed, fits; else the smallest.
 void CTarnflowDlg::FitScreen(const QRect& available, const QMargins& frame) {
-    const DialogScale scale = FitDialogScale(DialogFont(), kLayoutUnits, available.size(), frame);
     fittedFrame_ = frame;
+    for (const DialogScale& scale : DialogScales(DialogFont())) {
+        ApplyScale(scale);
+        const QSize framed = size().grownBy(frame);
+        if (framed.width() <= available.width() && framed.height() <= available.height()) {
+            return;
+        }
+    }
+}
+
+void CTarnflowDlg::ApplyScale(const DialogScale& scale) {
     units_ = scale.units;
     setFont(scale.font);
     for (QWidget* child : findChildren<QWidget*>()) {

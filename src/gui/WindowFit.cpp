@@ -15,16 +15,4 @@ std::vector<DialogScale> DialogScales(const QFont& dialogFont) {
     return scales;
 }
 
-DialogScale FitDialogScale(const QFont& dialogFont, QSize layout, QSize available, QMargins frame) {
-    const std::vector<DialogScale> scales = DialogScales(dialogFont);
-    for (const DialogScale& scale : scales) {
-        const QSize framed =
-            scale.units.Rect(0, 0, layout.width(), layout.height()).size().grownBy(frame);
-        if (framed.width() <= available.width() && framed.height() <= available.height()) {
-            return scale;
-        }
-    }
-    return scales.back();
-}
-
 }  // namespace tarnflow

@@ -2,7 +2,6 @@
 
 #include <QFont>
 #include <QMargins>
-#include <QSize>
 #include <vector>
 
 #include "gui/DialogUnits.h"
@@ -24,9 +23,5 @@ struct DialogScale {
 // (6 points for a 9-point font), below which the captions become unreadable. The dialog units
 // shrink with the font, so texts keep their proportion to the controls.
 std::vector<DialogScale> DialogScales(const QFont& dialogFont);
-
-// The largest of the dialog scales at which a window of `layout` dialog units, framed by
-// `frame`, fits into `available`; the smallest scale when none does.
-DialogScale FitDialogScale(const QFont& dialogFont, QSize layout, QSize available, QMargins frame);
 
 }  // namespace tarnflow

@@ -18,66 +18,49 @@
 namespace tarnflow {
 namespace {
 
-constexpr QSize kLayout(539, 545);
-
 // The window's sizes below hold for the font the packages install; another font gives others.
 bool NanumGothicDialogFont() {
     return DialogFont().family() == "NanumGothic";
 }
 
-QSize Framed(QSize client) {
-    return client.grownBy(kFrameAllowance);
+bool Fits(QSize window, QSize available) {
+    const QSize framed = window.grownBy(kFrameAllowance);
+    return framed.width() <= available.width() && framed.height() <= available.height();
 }
 
-const struct Screen {
-    QSize available;
-    QSize client;  // of the control table at the chosen scale, in NanumGothic
-    QSize window;  // with the room the captions take
-} kScreens[] = {
-    {{1920, 1080}, {943, 953}, {965, 953}},
-    {{1366, 768}, {707, 714}, {764, 714}},
-    {{1280, 720}, {628, 635}, {697, 635}},
-};
-
-TEST(WindowFit, ChoosesTheLargestScaleThatFitsTheScreenTitleBarIncluded) {
+TEST_F(Window, TakesTheLargestScaleThatFitsTheScreenTitleBarIncluded) {
     const std::vector<DialogScale> scales = DialogScales(DialogFont());
     ASSERT_GE(scales.size(), 2u);
-    for (const Screen& screen : kScreens) {
-        const DialogScale chosen =
-            FitDialogScale(DialogFont(), kLayout, screen.available, kFrameAllowance);
-        const QSize client = chosen.units.Rect(0, 0, kLayout.width(), kLayout.height()).size();
-        EXPECT_LE(Framed(client).width(), screen.available.width());
-        EXPECT_LE(Framed(client).height(), screen.available.height());
-        // The next larger scale would not have fitted.
-        for (size_t i = 1; i < scales.size(); ++i) {
-            if (scales[i].font == chosen.font) {
-                const QSize larger =
-                    scales[i - 1].units.Rect(0, 0, kLayout.width(), kLayout.height()).size();
-                EXPECT_GT(Framed(larger).height(), screen.available.height());
-            }
-        }
-        if (NanumGothicDialogFont()) {
-            EXPECT_EQ(client, screen.client) << screen.available.width();
-        }
-    }
-    // A large screen keeps the dialog font itself.
-    EXPECT_EQ(FitDialogScale(DialogFont(), kLayout, {1920, 1080}, kFrameAllowance).font,
-              DialogFont());
-    // A screen too small for any scale gets the smallest.
-    EXPECT_EQ(FitDialogScale(DialogFont(), kLayout, {640, 480}, kFrameAllowance).font,
-              scales.back().font);
-}
-
-TEST_F(Window, FitsTheScreenItOpensOn) {
-    for (const Screen& screen : kScreens) {
+    const struct {
+        QSize available;
+        size_t scale;  // index into the scales, largest first
+        QSize window;  // in NanumGothic
+    } screens[] = {
+        {{1920, 1080}, 0, {965, 953}},
+        {{1366, 768}, 3, {764, 714}},
+        {{1280, 720}, 4, {697, 635}},
+    };
+    for (const auto& screen : screens) {
         window->FitScreen(QRect(QPoint(0, 0), screen.available), kFrameAllowance);
-        EXPECT_LE(Framed(window->size()).width(), screen.available.width());
-        EXPECT_LE(Framed(window->size()).height(), screen.available.height());
+        EXPECT_TRUE(Fits(window->size(), screen.available)) << screen.available.width();
+        const auto chosen = std::find_if(scales.begin(), scales.end(), [&](const DialogScale& s) {
+            return s.font == window->font();
+        });
+        ASSERT_NE(chosen, scales.end());
+        if (chosen != scales.begin()) {
+            window->ApplyScale(*(chosen - 1));
+            EXPECT_FALSE(Fits(window->size(), screen.available)) << screen.available.width();
+        }
         if (NanumGothicDialogFont()) {
+            EXPECT_EQ(static_cast<size_t>(chosen - scales.begin()), screen.scale);
+            window->ApplyScale(*chosen);
             EXPECT_EQ(window->size(), screen.window) << screen.available.width();
         }
     }
-    // The tests' screen is 1920 x 1080: the window opened at the dialog font's own size.
+    // A screen too small for any scale gets the smallest.
+    window->FitScreen(QRect(0, 0, 640, 480), kFrameAllowance);
+    EXPECT_EQ(window->font(), scales.back().font);
+    // The tests' screen is 1920 x 1080: a new window opens at the dialog font's own size.
     window = NewWindow(dialogs);
     EXPECT_EQ(window->font(), DialogFont());
 }
@@ -154,10 +137,7 @@ QString LongLabel(int entry, int stage, uint32_t imageSize) {
 
 TEST_F(Window, NoCaptionOrItemIsCutAtAnyScale) {
     for (const DialogScale& scale : DialogScales(DialogFont())) {
-        // A screen just large enough for this scale.
-        const QSize client = scale.units.Rect(0, 0, kLayout.width(), kLayout.height()).size();
-        window->FitScreen(QRect(QPoint(0, 0), Framed(client)), kFrameAllowance);
-        ASSERT_EQ(window->Units().Rect(0, 0, 10, 10), scale.units.Rect(0, 0, 10, 10));
+        window->ApplyScale(scale);
         // The longest texts of the controls whose texts change.
         Get<QLineEdit>(IDC_LOG_SEL_TEXT)->setText("Entry 20");
         window->Label(9)->setText(LongLabel(9, PROG_COMPLETED, 0x300000));
