@@ -146,6 +146,7 @@ class CTarnflowDlg : public QDialog, public IEngineHost {
     void BuildStatusAndEntries();
     void BuildFileInfo();
     static QScreen* OpeningScreen();
+    void WatchForFrame();
     void AdoptRealFrame();
     void MakeRoomForTexts();
     template <typename Widget>

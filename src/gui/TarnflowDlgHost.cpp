@@ -34,7 +34,7 @@ bool CTarnflowDlg::event(QEvent* event) {
         return true;
     }
     if (event->type() == QEvent::Move || event->type() == QEvent::Paint) {
-        AdoptRealFrame();
+        WatchForFrame();
     }
     return QDialog::event(event);
 }

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QStyleOptionFrame>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 
@@ -123,14 +124,20 @@ void CTarnflowDlg::MakeRoomForTexts() {
     }
 }
 
-// The window manager's frame is known only once the window is on screen. When it differs from
-// the allowance the size was chosen with, the size is chosen again, and the window is moved
-// so that its title bar and frame stay on the screen.
-void CTarnflowDlg::AdoptRealFrame() {
+// The window manager's frame is known only once it has framed the window, which no event
+// announces; moves and paints are looked at until it is. The window is refitted after the
+// event, not in the middle of a paint.
+void CTarnflowDlg::WatchForFrame() {
     if (frameAdopted_ || windowHandle() == nullptr || windowHandle()->frameMargins().isNull()) {
         return;
     }
     frameAdopted_ = true;
+    QTimer::singleShot(0, this, &CTarnflowDlg::AdoptRealFrame);
+}
+
+// When the real frame differs from the allowance the size was chosen with, the size is chosen
+// again, and the window is moved so that its title bar and frame stay on the screen.
+void CTarnflowDlg::AdoptRealFrame() {
     const QRect available = screen()->availableGeometry();
     const QMargins frame = windowHandle()->frameMargins();
     if (frame != fittedFrame_) {

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
@@ -63,6 +64,16 @@ TEST_F(Window, TakesTheLargestScaleThatFitsTheScreenTitleBarIncluded) {
     // The tests' screen is 1920 x 1080: a new window opens at the dialog font's own size.
     window = NewWindow(dialogs);
     EXPECT_EQ(window->font(), DialogFont());
+}
+
+TEST_F(Window, OnceFramedItKeepsItsTitleBarOnTheScreen) {
+    window = NewWindow(dialogs);
+    window->move(200, -60);  // as a window manager may place it
+    window->show();
+    ASSERT_TRUE(RunUntil([&] { return window->frameGeometry().top() >= 0; }, 5000))
+        << window->frameGeometry().top();
+    EXPECT_GT(window->geometry().top(), window->frameGeometry().top());  // the frame is known
+    EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()));
 }
 
 struct TextFit {
