@@ -86,6 +86,7 @@ void CTarnflowDlg::ApplyScale(const DialogScale& scale) {
 // a drop-down arrow or a frame keep their size; where a caption would be cut, the control grows
 // by what its text needs, into free space or at the cost of a neighbour without text.
 void CTarnflowDlg::MakeRoomForTexts() {
+    ensurePolished();  // measured in the style's metrics, also before the window is shown
     for (auto* label : findChildren<QLabel*>()) {
         if (label->property("entryLabel").toBool()) {
             continue;  // their texts change; their width is the column's

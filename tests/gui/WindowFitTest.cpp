@@ -61,9 +61,13 @@ TEST_F(Window, TakesTheLargestScaleThatFitsTheScreenTitleBarIncluded) {
     // A screen too small for any scale gets the smallest.
     window->FitScreen(QRect(0, 0, 640, 480), kFrameAllowance);
     EXPECT_EQ(window->font(), scales.back().font);
-    // The tests' screen is 1920 x 1080: a new window opens at the dialog font's own size.
+    // The tests' screen is 1920 x 1080: a new window opens at the dialog font's own size, sized
+    // for its captions before it is ever shown.
     window = NewWindow(dialogs);
     EXPECT_EQ(window->font(), DialogFont());
+    if (NanumGothicDialogFont()) {
+        EXPECT_EQ(window->size(), screens[0].window);
+    }
 }
 
 TEST_F(Window, OnceFramedItKeepsItsTitleBarOnTheScreen) {
