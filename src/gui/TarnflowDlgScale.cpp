@@ -21,6 +21,8 @@ namespace {
 
 // The control table's size of the whole window in dialog units.
 constexpr QSize kLayoutUnits(539, 545);
+// The margin right of the download-type box (451 + 81) to the window's edge.
+constexpr int kRightMargin = 539 - (451 + 81);
 
 // The controls of the column right of the status logs, which share its width.
 constexpr int kRightColumn[] = {IDC_DOWNLOAD, IDC_PORT_SEARCH, IDC_CLEAR_STATUS,
@@ -77,8 +79,8 @@ void CTarnflowDlg::ApplyScale(const DialogScale& scale) {
     MakeRoomForTexts();
     const QSize table = units_.Rect(0, 0, kLayoutUnits.width(), kLayoutUnits.height()).size();
     // The right column may have grown; the window keeps its margin beside it.
-    const int right = Control(IDC_DLOAD_TYPE)->geometry().right() + 1 +
-                      units_.Point(kLayoutUnits.width() - 532, 0).x();
+    const int right =
+        Control(IDC_DLOAD_TYPE)->geometry().right() + 1 + units_.Point(kRightMargin, 0).x();
     setFixedSize(std::max(table.width(), right), table.height());
 }
 
